@@ -1,0 +1,140 @@
+// Processor probe. Built for the base instruction set: the one SSE
+// instruction it executes is written in assembly, under a guard.
+#include "simd/cpu_probe.h"
+
+#include <cpuid.h>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <csetjmp>
+#include <csignal>
+#endif
+
+namespace lowpass {
+
+int cpuCaps = 0;
+
+namespace {
+
+constexpr std::uint32_t kEdxMmx = 1u << 23;
+constexpr std::uint32_t kEdxSse = 1u << 25;
+
+std::uint32_t NativeCpuidLeaf1Edx() {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    __cpuid(1, eax, ebx, ecx, edx);
+    return edx;
+}
+
+#if defined(_WIN32)
+
+// STATUS_ILLEGAL_INSTRUCTION: the system has not enabled the SSE state.
+constexpr DWORD kIllegalInstruction = 0xC000001DUL;
+
+volatile LONG trialFault = 0;
+volatile DWORD trialCode = 0;
+
+extern "C" void lowpass_xorps_begin();
+extern "C" void lowpass_xorps_end();
+
+// The guarded instruction, with labels around it so that the exception
+// handler can recognise a fault there and resume after it.
+__asm__(
+    ".text\n"
+    ".globl _lowpass_xorps_trial\n"
+    "_lowpass_xorps_trial:\n"
+    ".globl _lowpass_xorps_begin\n"
+    "_lowpass_xorps_begin:\n"
+    "    xorps %xmm0, %xmm0\n"
+    ".globl _lowpass_xorps_end\n"
+    "_lowpass_xorps_end:\n"
+    "    ret\n");
+extern "C" void lowpass_xorps_trial();
+
+LONG CALLBACK TrialHandler(EXCEPTION_POINTERS* info) {
+    const auto at = reinterpret_cast<std::uintptr_t>(info->ExceptionRecord->ExceptionAddress);
+    if (at != reinterpret_cast<std::uintptr_t>(&lowpass_xorps_begin)) return EXCEPTION_CONTINUE_SEARCH;
+    trialFault = 1;
+    trialCode = info->ExceptionRecord->ExceptionCode;
+    info->ContextRecord->Eip = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(&lowpass_xorps_end));
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+SseTrial NativeTryXorps() {
+    trialFault = 0;
+    trialCode = 0;
+    PVOID handler = AddVectoredExceptionHandler(1, TrialHandler);
+    if (handler == nullptr) return SseTrial::OtherFault;
+    lowpass_xorps_trial();
+    RemoveVectoredExceptionHandler(handler);
+    if (!trialFault) return SseTrial::Completed;
+    return trialCode == kIllegalInstruction ? SseTrial::IllegalInstruction : SseTrial::OtherFault;
+}
+
+#else
+
+sigjmp_buf trialJump;
+volatile std::sig_atomic_t trialSignal = 0;
+
+void TrialHandler(int signal) {
+    trialSignal = signal;
+    siglongjmp(trialJump, 1);
+}
+
+SseTrial NativeTryXorps() {
+    struct sigaction action {};
+    struct sigaction previousIll {};
+    struct sigaction previousFpe {};
+    struct sigaction previousSegv {};
+    struct sigaction previousBus {};
+    action.sa_handler = TrialHandler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    sigaction(SIGILL, &action, &previousIll);
+    sigaction(SIGFPE, &action, &previousFpe);
+    sigaction(SIGSEGV, &action, &previousSegv);
+    sigaction(SIGBUS, &action, &previousBus);
+
+    trialSignal = 0;
+    SseTrial outcome = SseTrial::Completed;
+    if (sigsetjmp(trialJump, 1) == 0) {
+        __asm__ __volatile__("xorps %%xmm0, %%xmm0" ::: "xmm0");
+    } else {
+        outcome = trialSignal == SIGILL ? SseTrial::IllegalInstruction : SseTrial::OtherFault;
+    }
+
+    sigaction(SIGBUS, &previousBus, nullptr);
+    sigaction(SIGSEGV, &previousSegv, nullptr);
+    sigaction(SIGFPE, &previousFpe, nullptr);
+    sigaction(SIGILL, &previousIll, nullptr);
+    return outcome;
+}
+
+#endif
+
+}  // namespace
+
+const CpuProbeOps& NativeCpuProbeOps() {
+    static const CpuProbeOps ops{NativeCpuidLeaf1Edx, NativeTryXorps};
+    return ops;
+}
+
+int HasMmx(const CpuProbeOps& ops) { return (ops.cpuidLeaf1Edx() & kEdxMmx) ? 1 : 0; }
+
+int HasUsableSse(const CpuProbeOps& ops) {
+    if (!HasMmx(ops)) return 0;
+    if (!(ops.cpuidLeaf1Edx() & kEdxSse)) return 0;
+    switch (ops.tryXorps()) {
+        case SseTrial::Completed: return 1;
+        case SseTrial::IllegalInstruction: return 0;
+        case SseTrial::OtherFault: return 1;
+    }
+    return 0;
+}
+
+int ComposeCpuCaps(const CpuProbeOps& ops) {
+    if (!HasMmx(ops)) return 0;
+    return HasUsableSse(ops) ? (kCpuCapsMmx | kCpuCapsSse) : kCpuCapsMmx;
+}
+
+}  // namespace lowpass

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# The whole test run: installs what is missing, builds the sanitizer
+# configuration and runs every test, then prints one summary line.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+bash tools/install-deps.sh || exit 1
+
+jobs=$(nproc 2>/dev/null || echo 2)
+passed=0
+failed=0
+failures=()
+
+# Runs ctest in a build directory and adds its counts to the totals.
+run_ctest() {
+  local label=$1 dir=$2
+  shift 2
+  echo "=== $label"
+  local log
+  log=$(mktemp)
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" "$@" 2>&1 | tee "$log"
+  local line
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)
+  if [ -z "$line" ]; then
+    failures+=("$label: no test summary")
+    failed=$((failed + 1))
+  else
+    local total bad
+    total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
+    bad=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$line")
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+    [ "$bad" -gt 0 ] && failures+=("$label: $bad failed")
+  fi
+  rm -f "$log"
+}
+
+build() {
+  local preset=$1
+  echo "=== build $preset"
+  cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j "$jobs"
+}
+
+if build asan; then
+  run_ctest "native (address and undefined-behaviour sanitizers)" build/asan
+else
+  failures+=("build asan failed")
+  failed=$((failed + 1))
+fi
+
+echo
+for f in "${failures[@]}"; do echo "FAILED: $f"; done
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
