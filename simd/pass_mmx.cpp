@@ -1,0 +1,181 @@
+// The MMX engine's passes. Built with MMX enabled and nothing newer.
+//
+// Arithmetic per product: the sample is shifted left by 2 (16-bit wrap),
+// then multiplied by the 2.14 coefficient keeping the high 16 bits of the
+// 32-bit product, which floors it; products are summed with 16-bit wrap.
+// Taps beyond an edge are folded into one edge weight (the 16-bit wrapping
+// sum of their coefficients) that multiplies the edge sample once.
+//
+// Row tails: a pixel is loaded as 8 bytes (its three samples and the next
+// pixel's y) only when it is not the last pixel of its row; the last pixel
+// is assembled from exactly its 6 bytes, and the last output of a row is
+// stored as exactly 6 bytes. The vertical pass loads and stores the last,
+// partial column group of a row through a small local copy. So nothing
+// outside the w x h pictures is read or written, even when a row ends at
+// the very end of its allocation.
+#include "simd/pass_mmx.h"
+
+#include <mmintrin.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "core/kernel.h"
+
+namespace lowpass {
+
+namespace {
+
+using Tap = std::int16_t[4];
+
+// An 8-byte load or store at any alignment.
+using UnalignedM64 = __m64 __attribute__((__may_alias__, __aligned__(1)));
+
+inline __m64 Load8(const void* p) { return *static_cast<const UnalignedM64*>(p); }
+inline void Store8(void* p, __m64 v) { *static_cast<UnalignedM64*>(p) = v; }
+
+inline __m64 LoadTap(const Tap& entry) { return Load8(entry); }
+
+// y, cb, cr of the row's last pixel, fourth lane zero, from its 6 bytes.
+inline __m64 LoadLastPixel(const PIXEL_YC* p) {
+    std::int32_t ycb;
+    std::memcpy(&ycb, p, 4);
+    const std::int32_t cr = static_cast<std::uint16_t>(p->cr);
+    return _mm_unpacklo_pi32(_mm_cvtsi32_si64(ycb), _mm_cvtsi32_si64(cr));
+}
+
+// y, cb, cr of the pixel into exactly its 6 bytes.
+inline void StoreLastPixel(PIXEL_YC* p, __m64 v) {
+    const std::int32_t ycb = _mm_cvtsi64_si32(v);
+    const auto cr = static_cast<std::int16_t>(_mm_cvtsi64_si32(_mm_srli_si64(v, 32)));
+    std::memcpy(p, &ycb, 4);
+    std::memcpy(&p->cr, &cr, 2);
+}
+
+inline __m64 Product(__m64 samples, __m64 coefficient) {
+    return _mm_mulhi_pi16(_mm_slli_pi16(samples, 2), coefficient);
+}
+
+// The 16-bit wrapping sum of table entries first .. last.
+inline __m64 EdgeWeight(const Tap* taps, int first, int last) {
+    __m64 weight = _mm_setzero_si64();
+    for (int k = first; k <= last; ++k) weight = _mm_add_pi16(weight, LoadTap(taps[k]));
+    return weight;
+}
+
+// Adds the products of taps first .. last with the pixels that start at
+// `pixels` (one pixel per tap). None of these pixels is the row's last.
+inline __m64 AddProducts(__m64 acc, const PIXEL_YC* pixels, const Tap* taps, int first, int last) {
+    for (int k = first; k <= last; ++k) acc = _mm_add_pi16(acc, Product(Load8(pixels + (k - first)), LoadTap(taps[k])));
+    return acc;
+}
+
+// One row term of a vertical output: a source row and the coefficient (or
+// edge weight) that multiplies it.
+struct RowTerm {
+    int row;
+    __m64 coefficient;
+};
+
+// The terms of output row r of a column of length h, in the order they are
+// summed: the top edge weight first, the bottom edge weight last.
+int ColumnTerms(RowTerm* terms, const Tap* taps, int r, int h, int n) {
+    int count = 0;
+    if (r < n) {
+        terms[count++] = RowTerm{0, EdgeWeight(taps, 0, n - r)};
+        for (int k = n - r + 1; k <= 2 * n; ++k) terms[count++] = RowTerm{r + k - n, LoadTap(taps[k])};
+    } else if (r < h - n) {
+        for (int k = 0; k <= 2 * n; ++k) terms[count++] = RowTerm{r + k - n, LoadTap(taps[k])};
+    } else {
+        const int j = r - (h - n);
+        for (int k = 0; k <= 2 * n - j - 2; ++k) terms[count++] = RowTerm{r + k - n, LoadTap(taps[k])};
+        terms[count++] = RowTerm{h - 1, EdgeWeight(taps, 2 * n - j - 1, 2 * n)};
+    }
+    return count;
+}
+
+}  // namespace
+
+void HorizontalPassMmx(const PIXEL_YC* source, PIXEL_YC* destination, int w, int h, int max_w, int n) {
+    const Tap* taps = kernelCache.horizontal.mmxTaps;
+    for (int r = 0; r < h; ++r) {
+        const PIXEL_YC* s = source + static_cast<std::ptrdiff_t>(r) * max_w;
+        PIXEL_YC* d = destination + static_cast<std::ptrdiff_t>(r) * max_w;
+        const __m64 last = LoadLastPixel(s + w - 1);
+
+        // Near edge: the edge weight times pixel 0 is the first term.
+        for (int p = 0; p < n; ++p) {
+            __m64 acc = Product(Load8(s), EdgeWeight(taps, 0, n - p));
+            acc = AddProducts(acc, s + 1, taps, n - p + 1, 2 * n);
+            Store8(d + p, acc);
+        }
+        // Middle: every tap inside the row; the last middle output is the
+        // only one whose rightmost tap is the row's last pixel.
+        for (int p = n; p < w - n - 1; ++p) {
+            const __m64 acc = AddProducts(_mm_setzero_si64(), s + p - n, taps, 0, 2 * n);
+            Store8(d + p, acc);
+        }
+        {
+            const int p = w - n - 1;
+            __m64 acc = AddProducts(_mm_setzero_si64(), s + p - n, taps, 0, 2 * n - 1);
+            acc = _mm_add_pi16(acc, Product(last, LoadTap(taps[2 * n])));
+            Store8(d + p, acc);
+        }
+        // Far edge: the edge weight times the last pixel is the last term.
+        for (int j = 0; j < n; ++j) {
+            const int p = w - n + j;
+            __m64 acc = AddProducts(_mm_setzero_si64(), s + p - n, taps, 0, 2 * n - j - 2);
+            acc = _mm_add_pi16(acc, Product(last, EdgeWeight(taps, 2 * n - j - 1, 2 * n)));
+            if (p < w - 1)
+                Store8(d + p, acc);
+            else
+                StoreLastPixel(d + p, acc);
+        }
+    }
+}
+
+void VerticalPassMmx(const PIXEL_YC* source, PIXEL_YC* destination, int w, int h, int max_w, int n) {
+    const Tap* taps = kernelCache.vertical.mmxTaps;
+    const std::ptrdiff_t stride = max_w;
+    // Column groups of four pixels (12 samples, three vectors); the last
+    // group of a row may hold fewer pixels and goes through a local copy.
+    const int fullGroups = w / 4;
+    const int tailPixels = w % 4;
+    RowTerm terms[kMaxKernelLength];
+
+    for (int r = 0; r < h; ++r) {
+        const int count = ColumnTerms(terms, taps, r, h, n);
+        PIXEL_YC* out = destination + r * stride;
+        for (int g = 0; g < fullGroups; ++g) {
+            __m64 a0 = _mm_setzero_si64(), a1 = _mm_setzero_si64(), a2 = _mm_setzero_si64();
+            for (int t = 0; t < count; ++t) {
+                const auto* in = reinterpret_cast<const std::int16_t*>(source + terms[t].row * stride + 4 * g);
+                a0 = _mm_add_pi16(a0, Product(Load8(in), terms[t].coefficient));
+                a1 = _mm_add_pi16(a1, Product(Load8(in + 4), terms[t].coefficient));
+                a2 = _mm_add_pi16(a2, Product(Load8(in + 8), terms[t].coefficient));
+            }
+            auto* o = reinterpret_cast<std::int16_t*>(out + 4 * g);
+            Store8(o, a0);
+            Store8(o + 4, a1);
+            Store8(o + 8, a2);
+        }
+        if (tailPixels != 0) {
+            const std::size_t bytes = static_cast<std::size_t>(tailPixels) * sizeof(PIXEL_YC);
+            __m64 a0 = _mm_setzero_si64(), a1 = _mm_setzero_si64(), a2 = _mm_setzero_si64();
+            for (int t = 0; t < count; ++t) {
+                std::int16_t in[12] = {};
+                std::memcpy(in, source + terms[t].row * stride + 4 * fullGroups, bytes);
+                a0 = _mm_add_pi16(a0, Product(Load8(in), terms[t].coefficient));
+                a1 = _mm_add_pi16(a1, Product(Load8(in + 4), terms[t].coefficient));
+                a2 = _mm_add_pi16(a2, Product(Load8(in + 8), terms[t].coefficient));
+            }
+            std::int16_t result[12];
+            Store8(result, a0);
+            Store8(result + 4, a1);
+            Store8(result + 8, a2);
+            std::memcpy(out + 4 * fullGroups, result, bytes);
+        }
+    }
+}
+
+}  // namespace lowpass
