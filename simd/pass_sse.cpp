@@ -68,11 +68,21 @@ inline __m128 EdgeWeight(const Tap* taps, int first, int last) {
     return weight;
 }
 
+// Converted pixels of the current row, kept so that each pixel is widened
+// once however many outputs use it. Pixel i lives in slot i % 32, which
+// holds every pixel an output needs (2N + 1 <= 31 consecutive pixels).
+struct PixelRing {
+    __m128 slot[32];
+    const __m128& operator[](int i) const { return slot[i & 31]; }
+    __m128& operator[](int i) { return slot[i & 31]; }
+};
+
 // acc += c[k] * pixel, for taps first .. last over the pixels starting at
-// `pixels`, none of which is the row's last.
-inline __m128 AddProducts(__m128 acc, const PIXEL_YC* pixels, const Tap* taps, int first, int last) {
+// index `firstPixel`.
+inline __m128 AddProducts(__m128 acc, const PixelRing& ring, int firstPixel, const Tap* taps, int first,
+                          int last) {
     for (int k = first; k <= last; ++k)
-        acc = _mm_add_ps(acc, _mm_mul_ps(LoadTap(taps[k]), Pixel(pixels + (k - first))));
+        acc = _mm_add_ps(acc, _mm_mul_ps(LoadTap(taps[k]), ring[firstPixel + (k - first)]));
     return acc;
 }
 
@@ -101,22 +111,29 @@ int ColumnTerms(RowTerm* terms, bool* biasFirst, const Tap* taps, int r, int h, 
     return count;
 }
 
-// One group of eight samples filtered down its columns.
-inline void FilterGroup(const std::int16_t* const* rows, const RowTerm* terms, int count, bool biasFirst,
-                        __m128 bias, __m64* low, __m64* high) {
-    __m128 a0 = biasFirst ? bias : _mm_setzero_ps();
-    __m128 a1 = a0;
-    for (int t = 0; t < count; ++t) {
-        const std::int16_t* in = rows[t];
-        a0 = _mm_add_ps(a0, _mm_mul_ps(terms[t].coefficient, Widen(Load8(in))));
-        a1 = _mm_add_ps(a1, _mm_mul_ps(terms[t].coefficient, Widen(Load8(in + 4))));
+// The vertical pass works on strips of up to kStripGroups sample groups
+// (eight samples each). Within a strip, each source row is widened once into
+// a ring of 32 converted rows, which holds every row an output row needs.
+constexpr int kStripGroups = 16;
+
+struct RowRing {
+    alignas(16) float row[32][kStripGroups * 8];
+    float* operator[](int r) { return row[r & 31]; }
+};
+
+// Widens `groups` sample groups of a source row (the last of them holding
+// only `lastGroupSamples` samples, 1 to 8) into a ring row.
+void WidenStrip(float* into, const std::int16_t* from, int groups, int lastGroupSamples) {
+    for (int g = 0; g < groups; ++g) {
+        const std::int16_t* in = from + 8 * g;
+        std::int16_t copy[8] = {};
+        if (g == groups - 1 && lastGroupSamples < 8) {
+            std::memcpy(copy, in, static_cast<std::size_t>(lastGroupSamples) * sizeof(std::int16_t));
+            in = copy;
+        }
+        _mm_store_ps(into + 8 * g, Widen(Load8(in)));
+        _mm_store_ps(into + 8 * g + 4, Widen(Load8(in + 4)));
     }
-    if (!biasFirst) {
-        a0 = _mm_add_ps(a0, bias);
-        a1 = _mm_add_ps(a1, bias);
-    }
-    *low = Narrow(a0);
-    *high = Narrow(a1);
 }
 
 }  // namespace
@@ -124,33 +141,35 @@ inline void FilterGroup(const std::int16_t* const* rows, const RowTerm* terms, i
 void HorizontalPassSse(const PIXEL_YC* source, PIXEL_YC* destination, int w, int h, int max_w, int n) {
     const Tap* taps = kernelCache.horizontal.sseTaps;
     const __m128 bias = _mm_load_ps(kernelCache.roundingBias);
+    PixelRing ring;
     for (int r = 0; r < h; ++r) {
         const PIXEL_YC* s = source + static_cast<std::ptrdiff_t>(r) * max_w;
         PIXEL_YC* d = destination + static_cast<std::ptrdiff_t>(r) * max_w;
         const __m128 last = LastPixel(s + w - 1);
+        // Widens pixels up to and including `upTo` that are not yet in the
+        // ring; the row's last pixel comes from its own 6-byte load.
+        int widened = 0;
+        auto widenUpTo = [&](int upTo) {
+            for (; widened <= upTo; ++widened) ring[widened] = widened == w - 1 ? last : Pixel(s + widened);
+        };
 
         // Left edge: W * p[0], then the in-range taps, then 0.5.
         for (int p = 0; p < n; ++p) {
-            __m128 acc = _mm_mul_ps(EdgeWeight(taps, 0, n - p), Pixel(s));
-            acc = AddProducts(acc, s + 1, taps, n - p + 1, 2 * n);
+            widenUpTo(p + n);
+            __m128 acc = _mm_mul_ps(EdgeWeight(taps, 0, n - p), ring[0]);
+            acc = AddProducts(acc, ring, 1, taps, n - p + 1, 2 * n);
             Store8(d + p, Narrow(_mm_add_ps(acc, bias)));
         }
-        // Middle: 0, every tap, then 0.5; the last middle output's
-        // rightmost tap is the row's last pixel.
-        for (int p = n; p < w - n - 1; ++p) {
-            const __m128 acc = AddProducts(_mm_setzero_ps(), s + p - n, taps, 0, 2 * n);
-            Store8(d + p, Narrow(_mm_add_ps(acc, bias)));
-        }
-        {
-            const int p = w - n - 1;
-            __m128 acc = AddProducts(_mm_setzero_ps(), s + p - n, taps, 0, 2 * n - 1);
-            acc = _mm_add_ps(acc, _mm_mul_ps(LoadTap(taps[2 * n]), last));
+        // Middle: 0, every tap, then 0.5.
+        for (int p = n; p < w - n; ++p) {
+            widenUpTo(p + n);
+            const __m128 acc = AddProducts(_mm_setzero_ps(), ring, p - n, taps, 0, 2 * n);
             Store8(d + p, Narrow(_mm_add_ps(acc, bias)));
         }
         // Right edge: 0, the in-range taps, W * p[w - 1], then 0.5.
         for (int j = 0; j < n; ++j) {
             const int p = w - n + j;
-            __m128 acc = AddProducts(_mm_setzero_ps(), s + p - n, taps, 0, 2 * n - j - 2);
+            __m128 acc = AddProducts(_mm_setzero_ps(), ring, p - n, taps, 0, 2 * n - j - 2);
             acc = _mm_add_ps(acc, _mm_mul_ps(EdgeWeight(taps, 2 * n - j - 1, 2 * n), last));
             const __m64 result = Narrow(_mm_add_ps(acc, bias));
             if (p < w - 1)
@@ -168,39 +187,50 @@ void VerticalPassSse(const PIXEL_YC* source, PIXEL_YC* destination, int w, int h
     const auto* src = reinterpret_cast<const std::int16_t*>(source);
     auto* dst = reinterpret_cast<std::int16_t*>(destination);
     // Groups of eight consecutive samples, regardless of pixel boundaries;
-    // the row's last group may hold fewer and goes through a local copy.
+    // the row's last group may hold fewer (1 to 8).
     const int samples = 3 * w;
-    const int fullGroups = samples / 8;
-    const int tailSamples = samples % 8;
+    const int groups = (samples + 7) >> 3;
+    const int lastGroupSamples = samples - 8 * (groups - 1);
     RowTerm terms[kMaxKernelLength];
-    const std::int16_t* rows[kMaxKernelLength];
+    RowRing ring;
 
-    for (int r = 0; r < h; ++r) {
-        bool biasFirst = false;
-        const int count = ColumnTerms(terms, &biasFirst, taps, r, h, n);
-        std::int16_t* out = dst + r * strideSamples;
-        for (int t = 0; t < count; ++t) rows[t] = src + terms[t].row * strideSamples;
-        for (int g = 0; g < fullGroups; ++g) {
-            __m64 low, high;
-            FilterGroup(rows, terms, count, biasFirst, bias, &low, &high);
-            Store8(out + 8 * g, low);
-            Store8(out + 8 * g + 4, high);
-            for (int t = 0; t < count; ++t) rows[t] += 8;
-        }
-        if (tailSamples != 0) {
-            const std::size_t bytes = static_cast<std::size_t>(tailSamples) * sizeof(std::int16_t);
-            std::int16_t copies[kMaxKernelLength][8] = {};
-            const std::int16_t* tail[kMaxKernelLength];
-            for (int t = 0; t < count; ++t) {
-                std::memcpy(copies[t], rows[t], bytes);
-                tail[t] = copies[t];
+    for (int g0 = 0; g0 < groups; g0 += kStripGroups) {
+        const int stripGroups = groups - g0 < kStripGroups ? groups - g0 : kStripGroups;
+        const bool stripHasTail = g0 + stripGroups == groups;
+        const int stripLastSamples = stripHasTail ? lastGroupSamples : 8;
+        int widened = 0;
+        for (int r = 0; r < h; ++r) {
+            const int upTo = r + n < h ? r + n : h - 1;
+            for (; widened <= upTo; ++widened)
+                WidenStrip(ring[widened], src + widened * strideSamples + 8 * g0, stripGroups, stripLastSamples);
+
+            bool biasFirst = false;
+            const int count = ColumnTerms(terms, &biasFirst, taps, r, h, n);
+            std::int16_t* out = dst + r * strideSamples + 8 * g0;
+            for (int g = 0; g < stripGroups; ++g) {
+                __m128 a0 = biasFirst ? bias : _mm_setzero_ps();
+                __m128 a1 = a0;
+                for (int t = 0; t < count; ++t) {
+                    const float* in = ring[terms[t].row] + 8 * g;
+                    a0 = _mm_add_ps(a0, _mm_mul_ps(terms[t].coefficient, _mm_load_ps(in)));
+                    a1 = _mm_add_ps(a1, _mm_mul_ps(terms[t].coefficient, _mm_load_ps(in + 4)));
+                }
+                if (!biasFirst) {
+                    a0 = _mm_add_ps(a0, bias);
+                    a1 = _mm_add_ps(a1, bias);
+                }
+                const __m64 low = Narrow(a0);
+                const __m64 high = Narrow(a1);
+                if (g == stripGroups - 1 && stripLastSamples < 8) {
+                    std::int16_t result[8];
+                    Store8(result, low);
+                    Store8(result + 4, high);
+                    std::memcpy(out + 8 * g, result, static_cast<std::size_t>(stripLastSamples) * sizeof(std::int16_t));
+                } else {
+                    Store8(out + 8 * g, low);
+                    Store8(out + 8 * g + 4, high);
+                }
             }
-            __m64 low, high;
-            FilterGroup(tail, terms, count, biasFirst, bias, &low, &high);
-            std::int16_t result[8];
-            Store8(result, low);
-            Store8(result + 4, high);
-            std::memcpy(out + 8 * fullGroups, result, bytes);
         }
     }
 }
