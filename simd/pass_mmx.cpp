@@ -63,10 +63,20 @@ inline __m64 EdgeWeight(const Tap* taps, int first, int last) {
     return weight;
 }
 
-// Adds the products of taps first .. last with the pixels that start at
-// `pixels` (one pixel per tap). None of these pixels is the row's last.
-inline __m64 AddProducts(__m64 acc, const PIXEL_YC* pixels, const Tap* taps, int first, int last) {
-    for (int k = first; k <= last; ++k) acc = _mm_add_pi16(acc, Product(Load8(pixels + (k - first)), LoadTap(taps[k])));
+// The current row's pixels, already shifted left by 2, so that each pixel
+// is prepared once however many outputs use it. Pixel i lives in slot
+// i % 32, which holds every pixel an output needs (2N + 1 <= 31).
+struct PixelRing {
+    __m64 slot[32];
+    const __m64& operator[](int i) const { return slot[i & 31]; }
+    __m64& operator[](int i) { return slot[i & 31]; }
+};
+
+// Adds the products of taps first .. last with the pixels from index
+// `firstPixel` on.
+inline __m64 AddProducts(__m64 acc, const PixelRing& ring, int firstPixel, const Tap* taps, int first, int last) {
+    for (int k = first; k <= last; ++k)
+        acc = _mm_add_pi16(acc, _mm_mulhi_pi16(ring[firstPixel + (k - first)], LoadTap(taps[k])));
     return acc;
 }
 
@@ -98,34 +108,36 @@ int ColumnTerms(RowTerm* terms, const Tap* taps, int r, int h, int n) {
 
 void HorizontalPassMmx(const PIXEL_YC* source, PIXEL_YC* destination, int w, int h, int max_w, int n) {
     const Tap* taps = kernelCache.horizontal.mmxTaps;
+    PixelRing ring;
     for (int r = 0; r < h; ++r) {
         const PIXEL_YC* s = source + static_cast<std::ptrdiff_t>(r) * max_w;
         PIXEL_YC* d = destination + static_cast<std::ptrdiff_t>(r) * max_w;
-        const __m64 last = LoadLastPixel(s + w - 1);
+        const __m64 last = _mm_slli_pi16(LoadLastPixel(s + w - 1), 2);
+        // Prepares pixels up to and including `upTo`; only the row's last
+        // pixel comes from its own 6-byte load.
+        int prepared = 0;
+        auto prepareUpTo = [&](int upTo) {
+            for (; prepared <= upTo; ++prepared)
+                ring[prepared] = prepared == w - 1 ? last : _mm_slli_pi16(Load8(s + prepared), 2);
+        };
 
         // Near edge: the edge weight times pixel 0 is the first term.
         for (int p = 0; p < n; ++p) {
-            __m64 acc = Product(Load8(s), EdgeWeight(taps, 0, n - p));
-            acc = AddProducts(acc, s + 1, taps, n - p + 1, 2 * n);
+            prepareUpTo(p + n);
+            __m64 acc = _mm_mulhi_pi16(ring[0], EdgeWeight(taps, 0, n - p));
+            acc = AddProducts(acc, ring, 1, taps, n - p + 1, 2 * n);
             Store8(d + p, acc);
         }
-        // Middle: every tap inside the row; the last middle output is the
-        // only one whose rightmost tap is the row's last pixel.
-        for (int p = n; p < w - n - 1; ++p) {
-            const __m64 acc = AddProducts(_mm_setzero_si64(), s + p - n, taps, 0, 2 * n);
-            Store8(d + p, acc);
-        }
-        {
-            const int p = w - n - 1;
-            __m64 acc = AddProducts(_mm_setzero_si64(), s + p - n, taps, 0, 2 * n - 1);
-            acc = _mm_add_pi16(acc, Product(last, LoadTap(taps[2 * n])));
-            Store8(d + p, acc);
+        // Middle: every tap inside the row.
+        for (int p = n; p < w - n; ++p) {
+            prepareUpTo(p + n);
+            Store8(d + p, AddProducts(_mm_setzero_si64(), ring, p - n, taps, 0, 2 * n));
         }
         // Far edge: the edge weight times the last pixel is the last term.
         for (int j = 0; j < n; ++j) {
             const int p = w - n + j;
-            __m64 acc = AddProducts(_mm_setzero_si64(), s + p - n, taps, 0, 2 * n - j - 2);
-            acc = _mm_add_pi16(acc, Product(last, EdgeWeight(taps, 2 * n - j - 1, 2 * n)));
+            __m64 acc = AddProducts(_mm_setzero_si64(), ring, p - n, taps, 0, 2 * n - j - 2);
+            acc = _mm_add_pi16(acc, _mm_mulhi_pi16(last, EdgeWeight(taps, 2 * n - j - 1, 2 * n)));
             if (p < w - 1)
                 Store8(d + p, acc);
             else
