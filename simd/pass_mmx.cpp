@@ -74,10 +74,17 @@ struct PixelRing {
 
 // Adds the products of taps first .. last with the pixels from index
 // `firstPixel` on.
+// Wrapping 16-bit sums do not depend on the order of the additions, so the
+// products go into two independent sums that are joined at the end.
 inline __m64 AddProducts(__m64 acc, const PixelRing& ring, int firstPixel, const Tap* taps, int first, int last) {
-    for (int k = first; k <= last; ++k)
+    __m64 other = _mm_setzero_si64();
+    int k = first;
+    for (; k + 1 <= last; k += 2) {
         acc = _mm_add_pi16(acc, _mm_mulhi_pi16(ring[firstPixel + (k - first)], LoadTap(taps[k])));
-    return acc;
+        other = _mm_add_pi16(other, _mm_mulhi_pi16(ring[firstPixel + (k + 1 - first)], LoadTap(taps[k + 1])));
+    }
+    if (k <= last) acc = _mm_add_pi16(acc, _mm_mulhi_pi16(ring[firstPixel + (k - first)], LoadTap(taps[k])));
+    return _mm_add_pi16(acc, other);
 }
 
 // One row term of a vertical output: a source row and the coefficient (or
