@@ -1,0 +1,109 @@
+#include "tools/cli/host_session.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/frame_driver.h"
+#include "host/filter_export.h"
+#include "simd/cpu_probe.h"
+#include "tools/cli/cli_error.h"
+
+namespace lowpass::cli {
+
+namespace {
+
+// There is no settings window to redraw, and the filter is always on.
+BOOL LP_CDECL WindowUpdate(FILTER*) { return TRUE; }
+BOOL LP_CDECL IsFilterActive(FILTER*) { return TRUE; }
+
+std::string CapsText(int caps) {
+    if (caps & kCpuCapsSse) return "MMX and SSE";
+    if (caps & kCpuCapsMmx) return "MMX only";
+    return "neither MMX nor usable SSE";
+}
+
+}  // namespace
+
+std::string EngineRefusal(Engine engine, int caps) {
+    if (engine == Engine::Mmx && !(caps & kCpuCapsMmx))
+        return "--engine mmx: this processor cannot run the MMX engine (it has " + CapsText(caps) + ")";
+    if (engine == Engine::Sse && !(caps & kCpuCapsSse))
+        return "--engine sse: this processor or system cannot run the SSE engine (it has " + CapsText(caps) + ")";
+    return {};
+}
+
+HostSession::HostSession(const FilterSettings& settings, Engine engine) {
+    // Loading the plug-in: the export probes the processor and resets the
+    // filter's state, then the host keeps its own copy of the descriptor.
+    const FILTER_DLL* descriptor = GetFilterTable();
+    filter_ = *descriptor;
+    std::copy(std::begin(settings.track), std::end(settings.track), track_);
+    std::copy(std::begin(settings.check), std::end(settings.check), check_);
+    exfunc_.filter_window_update = WindowUpdate;
+    exfunc_.is_filter_active = IsFilterActive;
+    filter_.track = track_;
+    filter_.check = check_;
+    filter_.exfunc = &exfunc_;
+
+    const std::string refusal = EngineRefusal(engine, cpuCaps);
+    if (!refusal.empty()) throw CliError(kExitUsage, refusal);
+
+    // The user has set the sliders and boxes: one settings update, which
+    // also chooses the engine from the SIMD box.
+    if (filter_.func_update != nullptr) filter_.func_update(&filter_, 0);
+    switch (engine) {
+        case Engine::Auto: break;
+        case Engine::Scalar: filter_.func_proc = ProcScalar; break;
+        case Engine::Mmx: filter_.func_proc = ProcMmx; break;
+        case Engine::Sse: filter_.func_proc = ProcSse; break;
+    }
+}
+
+const char* HostSession::engineName() const {
+    if (filter_.func_proc == ProcSse) return "sse";
+    if (filter_.func_proc == ProcMmx) return "mmx";
+    if (filter_.func_proc == ProcScalar) return "scalar";
+    return "unknown";
+}
+
+void HostSession::Allocate(int w, int h) {
+    // As the host does: a stride wider than the picture, and spare rows.
+    const int maxW = ((w + 15) / 16) * 16 + 16;
+    const int maxH = h + 8;
+    const std::size_t n = static_cast<std::size_t>(maxW) * static_cast<std::size_t>(maxH);
+    first_.assign(n, PIXEL_YC{0, 0, 0});
+    second_.assign(n, PIXEL_YC{0, 0, 0});
+    info_ = FILTER_PROC_INFO{};
+    info_.ycp_edit = first_.data();
+    info_.ycp_temp = second_.data();
+    info_.w = w;
+    info_.h = h;
+    info_.max_w = maxW;
+    info_.max_h = maxH;
+    info_.org_w = w;
+    info_.org_h = h;
+    info_.yc_size = static_cast<int>(sizeof(PIXEL_YC));
+    info_.line_size = maxW * static_cast<int>(sizeof(PIXEL_YC));
+}
+
+void HostSession::Process(Picture& picture, int frameIndex) {
+    const int w = picture.width;
+    const int h = picture.height;
+    if (info_.ycp_edit == nullptr || info_.w != w || info_.h != h) Allocate(w, h);
+    info_.frame = frameIndex;
+    const std::size_t stride = static_cast<std::size_t>(info_.max_w);
+    const std::size_t rowBytes = static_cast<std::size_t>(w) * sizeof(PIXEL_YC);
+    for (int y = 0; y < h; ++y)
+        std::memcpy(info_.ycp_edit + static_cast<std::size_t>(y) * stride, &picture.at(0, y), rowBytes);
+
+    if (!filter_.func_proc(&filter_, &info_))
+        throw CliError(kExitBadInput, "the filter reported a failure at frame " + std::to_string(frameIndex + 1));
+    const PIXEL_YC* result = info_.ycp_edit;
+    if (result != first_.data() && result != second_.data())
+        throw CliError(kExitBadInput, "the filter named no host buffer as its result");
+
+    for (int y = 0; y < h; ++y)
+        std::memcpy(&picture.at(0, y), result + static_cast<std::size_t>(y) * stride, rowBytes);
+}
+
+}  // namespace lowpass::cli
