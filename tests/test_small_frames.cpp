@@ -1,0 +1,176 @@
+// Frames smaller than the kernel after a SizeRequest: the message can set X
+// and Y to anything from 0 to 65535, so a frame only a few pixels across or
+// down reaches the vector drivers. In such a direction the driver runs the
+// portable pass; the other direction keeps its vector pass. Nothing outside
+// the pictures is written, and under the sanitizers nothing is read outside
+// the buffers.
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <utility>
+
+#include "core/frame_driver.h"
+#include "core/kernel.h"
+#include "core/pass_scalar.h"
+#include "host/filter_export.h"
+#include "host/window_messages.h"
+#include "simd/cpu_probe.h"
+#include "simd/pass_mmx.h"
+#include "simd/pass_sse.h"
+#include "tests/support/stand_in_host.h"
+
+using lowpass::testing::FramePair;
+using lowpass::testing::GuardedFrame;
+using lowpass::testing::StandInHost;
+
+namespace {
+
+using VectorPass = void (*)(const PIXEL_YC*, PIXEL_YC*, int, int, int, int);
+
+struct Engine {
+    const char* name;
+    FilterProcFunc driver;
+    VectorPass horizontal;
+    VectorPass vertical;
+    int capability;  // the cpuCaps bit it needs
+};
+
+const Engine kMmx{"MMX", lowpass::ProcMmx, lowpass::HorizontalPassMmx, lowpass::VerticalPassMmx,
+                  lowpass::kCpuCapsMmx};
+const Engine kSse{"SSE", lowpass::ProcSse, lowpass::HorizontalPassSse, lowpass::VerticalPassSse,
+                  lowpass::kCpuCapsSse};
+
+void PrintTo(const Engine& engine, std::ostream* out) { *out << engine.name; }
+
+struct Size {
+    int w;
+    int h;
+};
+
+class SmallFrames : public ::testing::TestWithParam<Engine> {
+protected:
+    void SetUp() override {
+        GetFilterTable();
+        if ((lowpass::cpuCaps & GetParam().capability) == 0)
+            GTEST_SKIP() << "this processor or system cannot run the " << GetParam().name << " engine";
+        host.filter.func_update(&host.filter, 0);  // Blackman, as the defaults
+    }
+
+    // Sets X and Y the way another component does: one SizeRequest.
+    void RequestSize(int x, int y) {
+        const auto lparam = static_cast<LPARAM>(static_cast<std::uint32_t>(x) | static_cast<std::uint32_t>(y) << 16);
+        host.filter.func_WndProc(nullptr, lowpass::kSizeRequest, 0, lparam, nullptr, &host.filter);
+        ASSERT_EQ(host.track[0], x);
+        ASSERT_EQ(host.track[1], y);
+    }
+
+    // Runs the engine's driver on a random frame and compares it with the
+    // passes run one by one: the portable pass for a direction whose lines
+    // are shorter than 2N + 1, the engine's own pass otherwise.
+    void Check(Size size, int maxW, int maxH) {
+        const Engine& engine = GetParam();
+        const int w = size.w, h = size.h, n = host.track[2];
+        const std::string label = std::string(engine.name) + " " + std::to_string(w) + "x" + std::to_string(h) +
+                                  " stride " + std::to_string(maxW) + " X=" + std::to_string(host.track[0]) +
+                                  " Y=" + std::to_string(host.track[1]) + " N=" + std::to_string(n);
+        FramePair frames(w, h, maxW, maxH);
+        frames.edit.FillRandom(static_cast<std::uint32_t>(w * 131 + h * 7 + n), -2048, 4096);
+        GuardedFrame source(w, h, maxW, maxH, 11);
+        source.CopyPicture(frames.edit);
+
+        EXPECT_EQ(engine.driver(&host.filter, &frames.info), TRUE) << label;
+        const bool across = w > host.track[0];
+        const bool down = h > host.track[1];
+        EXPECT_EQ(frames.ResultIsOriginalEdit(), across == down) << label;
+
+        // The tables now fit this frame; the reference uses the same ones.
+        FramePair expected(w, h, maxW, maxH);
+        expected.edit.CopyPicture(source);
+        FILTER_PROC_INFO& info = expected.info;
+        if (across) {
+            if (w < 2 * n + 1)
+                lowpass::HorizontalPassScalar(&host.filter, &info);
+            else
+                engine.horizontal(info.ycp_edit, info.ycp_temp, w, h, maxW, n);
+            std::swap(info.ycp_edit, info.ycp_temp);
+        }
+        if (down) {
+            if (h < 2 * n + 1)
+                lowpass::VerticalPassScalar(&host.filter, &info);
+            else
+                engine.vertical(info.ycp_edit, info.ycp_temp, w, h, maxW, n);
+            std::swap(info.ycp_edit, info.ycp_temp);
+        }
+        lowpass::ClearMmxState();
+
+        std::string where;
+        EXPECT_TRUE(frames.Result().PictureEquals(expected.Result(), &where)) << label << ": " << where;
+        EXPECT_TRUE(frames.edit.SentinelsIntact(&where)) << label << ": " << where;
+        EXPECT_TRUE(frames.temp.SentinelsIntact(&where)) << label << ": " << where;
+
+        // Where both directions are short, the whole frame is the portable
+        // engine's: the same bytes as the scalar driver.
+        if (w < 2 * n + 1 && h < 2 * n + 1) {
+            FramePair scalar(w, h, maxW, maxH);
+            scalar.edit.CopyPicture(source);
+            lowpass::ProcScalar(&host.filter, &scalar.info);
+            EXPECT_TRUE(frames.Result().PictureEquals(scalar.Result(), &where)) << label << ": " << where;
+        }
+    }
+
+    StandInHost host{GetFilterTable()};
+};
+
+}  // namespace
+
+TEST_P(SmallFrames, OnePixelWideAndOneRowFrames) {
+    for (int n : {1, 3, 15}) {
+        host.track[2] = n;
+        const int k = 2 * n + 1;
+        for (Size size : {Size{1, 1}, Size{1, 2}, Size{1, k - 1}, Size{1, k}, Size{1, 57}, Size{2, 1},
+                          Size{k - 1, 1}, Size{k, 1}, Size{57, 1}}) {
+            // Targets below the frame in both directions: X = w/2 is 0 for a
+            // one-pixel width.
+            RequestSize(size.w / 2, size.h / 2);
+            Check(size, size.w, size.h);          // no slack at all
+            Check(size, size.w + 3, size.h + 1);  // slack after every row and a spare row
+        }
+    }
+}
+
+TEST_P(SmallFrames, FramesNoLargerThanTheKernelInOneOrBothDirections) {
+    for (int n : {2, 7, 15}) {
+        host.track[2] = n;
+        const int k = 2 * n + 1;
+        for (Size size : {Size{k - 1, k - 1}, Size{k - 1, 40}, Size{40, k - 1}, Size{k, k - 1}, Size{k - 1, k},
+                          Size{k, k}, Size{3, 5}}) {
+            RequestSize(size.w / 3, size.h / 3);
+            Check(size, size.w + 1, size.h);
+        }
+    }
+}
+
+TEST_P(SmallFrames, ZeroTargetRunsBothDirections) {
+    // lparam 0: X = Y = 0, a cutoff of 0 and every frame "too large".
+    host.track[2] = 5;
+    RequestSize(0, 0);
+    for (Size size : {Size{1, 1}, Size{4, 9}, Size{12, 11}, Size{11, 12}, Size{30, 2}})
+        Check(size, size.w + 2, size.h + 2);
+}
+
+TEST_P(SmallFrames, TargetEqualToTheFrameLeavesItUntouched) {
+    host.track[2] = 15;
+    RequestSize(5, 1);
+    FramePair frames(5, 1, 5, 1);
+    frames.edit.FillRandom(3, -2048, 4096);
+    GuardedFrame source(5, 1, 5, 1, 4);
+    source.CopyPicture(frames.edit);
+    GetParam().driver(&host.filter, &frames.info);
+    EXPECT_EQ(frames.info.ycp_edit, frames.originalEdit);
+    EXPECT_TRUE(frames.edit.PictureEquals(source));
+    EXPECT_TRUE(frames.temp.SentinelsIntact());
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, SmallFrames, ::testing::Values(kMmx, kSse),
+                         [](const ::testing::TestParamInfo<Engine>& param) { return std::string(param.param.name); });
