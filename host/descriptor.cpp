@@ -40,6 +40,7 @@ constexpr FILTER_DLL MakeDescriptor() {
     d.func_proc = ProcScalar;
     d.func_update = UpdateSettings;
     d.func_WndProc = HandleWindowMessage;
+    // The flag above makes the host show this text, so it is never null.
     d.information = filterInformation;
     return d;
 }
