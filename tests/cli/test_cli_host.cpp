@@ -1,0 +1,285 @@
+// The tool's host and demo in process: frames through HostSession are what
+// the plug-in's func_proc gives a host; a forced engine is that engine or
+// refused; the measured frequency response matches the kernel; the zone
+// plate's aliasing falls by the factor the demo reports.
+#include <gtest/gtest.h>
+
+#include <png.h>
+
+#include <cmath>
+#include <numbers>
+#include <string>
+
+#include "core/frame_driver.h"
+#include "core/kernel.h"
+#include "host/filter_export.h"
+#include "simd/cpu_probe.h"
+#include "tests/cli/reference_host.h"
+#include "tools/cli/cli_error.h"
+#include "tools/cli/demo.h"
+#include "tools/cli/host_session.h"
+#include "tools/cli/image.h"
+
+using namespace lowpass::cli;
+using namespace lowpass::clitest;
+
+namespace {
+
+TEST(HostSession, GivesWhatFuncProcGivesTheHostForEverySetting) {
+    struct Case {
+        int w, h, x, y, taps, window, simd;
+    } cases[] = {
+        {97, 61, 40, 32, 4, kCheckHamming, 1},   // both passes
+        {97, 61, 97, 32, 3, kCheckBlackman, 1},  // vertical only
+        {97, 61, 40, 61, 15, kCheckRectangular, 0},
+        {64, 48, 64, 48, 3, kCheckHanning, 1},  // no pass: unchanged
+        {33, 40, 32, 32, 15, kCheckHanning, 1}, // narrowest frame a vector pass may see
+    };
+    int frames = 0;
+    for (const Case& c : cases) {
+        const FilterSettings s = Settings(c.x, c.y, c.taps, c.window, c.simd);
+        const Picture in = RandomPicture(c.w, c.h, static_cast<std::uint32_t>(c.w * 7 + c.taps), -3000, 7000);
+        const Picture expected = Reference(in, s);
+        HostSession session(s, Engine::Auto);
+        // Two frames through one session: the second reuses the buffers.
+        for (int round = 0; round < 2; ++round) {
+            Picture got = in;
+            session.Process(got, round);
+            std::string where;
+            EXPECT_EQ(Mismatches(got, expected, &where), 0)
+                << c.w << "x" << c.h << " X=" << c.x << " Y=" << c.y << " N=" << c.taps << " round " << round << " "
+                << where;
+            ++frames;
+        }
+        EXPECT_GT(session.maxW(), c.w);
+        EXPECT_GT(session.maxH(), c.h);
+        if (c.w <= c.x && c.h <= c.y) {
+            EXPECT_EQ(Mismatches(expected, in), 0);
+        } else {
+            EXPECT_GT(Mismatches(expected, in), c.w * c.h / 2);
+        }
+    }
+    EXPECT_EQ(frames, 10);
+}
+
+TEST(HostSession, AFrameSizeChangeBetweenFramesIsFilteredForTheNewSize) {
+    const FilterSettings s = Settings(40, 32, 5, kCheckBlackman, 1);
+    HostSession session(s, Engine::Auto);
+    const Picture a = RandomPicture(80, 50, 1, 0, 4096);
+    const Picture b = RandomPicture(120, 70, 2, 0, 4096);
+    Picture got = a;
+    session.Process(got);
+    EXPECT_EQ(Mismatches(got, Reference(a, s)), 0);
+    got = b;
+    session.Process(got);
+    EXPECT_EQ(Mismatches(got, Reference(b, s)), 0);
+}
+
+TEST(HostSession, TheAutomaticEngineFollowsTheSimdBox) {
+    HostSession on(Settings(320, 240, 3, kCheckBlackman, 1), Engine::Auto);
+    const char* expected = (lowpass::cpuCaps & lowpass::kCpuCapsSse) ? "sse"
+                           : (lowpass::cpuCaps & lowpass::kCpuCapsMmx) ? "mmx"
+                                                                        : "scalar";
+    EXPECT_STREQ(on.engineName(), expected);
+    HostSession off(Settings(320, 240, 3, kCheckBlackman, 0), Engine::Auto);
+    EXPECT_STREQ(off.engineName(), "scalar");
+}
+
+TEST(HostSession, AForcedEngineGivesThatEnginesOutput) {
+    const FilterSettings s = Settings(50, 40, 6, kCheckHamming, 0);  // SIMD off: forcing overrides it
+    const Picture in = RandomPicture(90, 70, 9, -4000, 8000);
+    const struct {
+        Engine engine;
+        FilterProcFunc proc;
+        int cap;
+    } engines[] = {{Engine::Scalar, lowpass::ProcScalar, 0},
+                   {Engine::Mmx, lowpass::ProcMmx, lowpass::kCpuCapsMmx},
+                   {Engine::Sse, lowpass::ProcSse, lowpass::kCpuCapsSse}};
+    GetFilterTable();
+    const int caps = lowpass::cpuCaps;
+    const Picture scalar = Reference(in, s, lowpass::ProcScalar);
+    for (const auto& e : engines) {
+        if (e.cap != 0 && !(caps & e.cap)) continue;
+        HostSession session(s, e.engine);
+        EXPECT_STREQ(session.engineName(), EngineName(e.engine));
+        Picture got = in;
+        session.Process(got);
+        std::string where;
+        EXPECT_EQ(Mismatches(got, Reference(in, s, e.proc), &where), 0) << EngineName(e.engine) << " " << where;
+        // The engines round differently, so a forced vector engine shows in
+        // the output: the tool really switched.
+        if (e.engine == Engine::Mmx) {
+            EXPECT_GT(Mismatches(got, scalar), 0);
+        }
+    }
+}
+
+TEST(HostSession, RefusesAnEngineTheProcessorCannotRun) {
+    EXPECT_EQ(EngineRefusal(Engine::Auto, 0), "");
+    EXPECT_EQ(EngineRefusal(Engine::Scalar, 0), "");
+    EXPECT_NE(EngineRefusal(Engine::Mmx, 0).find("cannot run the MMX engine"), std::string::npos);
+    EXPECT_NE(EngineRefusal(Engine::Sse, 0).find("cannot run the SSE engine"), std::string::npos);
+    EXPECT_EQ(EngineRefusal(Engine::Mmx, 1), "");
+    EXPECT_NE(EngineRefusal(Engine::Sse, 1).find("MMX only"), std::string::npos);
+    EXPECT_EQ(EngineRefusal(Engine::Mmx, 3), "");
+    EXPECT_EQ(EngineRefusal(Engine::Sse, 3), "");
+}
+
+TEST(Png, WrittenFilesReadBackPixelForPixel) {
+    const std::string dir = ::testing::TempDir();
+    GreyImage grey;
+    grey.width = 7;
+    grey.height = 3;
+    for (int i = 0; i < 21; ++i) grey.pixels.push_back(static_cast<std::uint8_t>(i * 12));
+    RgbImage rgb(5, 4, Rgb{1, 2, 3});
+    rgb.Set(4, 3, Rgb{250, 0, 128});
+    rgb.Set(5, 0, Rgb{9, 9, 9});  // outside: ignored
+    const std::string greyPath = dir + "/lowpass-cli-grey.png", rgbPath = dir + "/lowpass-cli-rgb.png";
+    WritePng(greyPath, grey);
+    WritePng(rgbPath, rgb);
+
+    auto read = [](const std::string& path, png_uint_32 format, int channels, int& w, int& h) {
+        png_image image{};
+        image.version = PNG_IMAGE_VERSION;
+        std::vector<std::uint8_t> data;
+        if (!png_image_begin_read_from_file(&image, path.c_str())) return data;
+        image.format = format;
+        w = static_cast<int>(image.width);
+        h = static_cast<int>(image.height);
+        data.resize(PNG_IMAGE_SIZE(image));
+        if (!png_image_finish_read(&image, nullptr, data.data(), w * channels, nullptr)) data.clear();
+        return data;
+    };
+    int w = 0, h = 0;
+    EXPECT_EQ(read(greyPath, PNG_FORMAT_GRAY, 1, w, h), grey.pixels);
+    EXPECT_EQ(w, 7);
+    EXPECT_EQ(h, 3);
+    const auto back = read(rgbPath, PNG_FORMAT_RGB, 3, w, h);
+    EXPECT_EQ(back, rgb.pixels);
+    ASSERT_EQ(back.size(), 60u);
+    EXPECT_EQ(back[57], 250);
+    EXPECT_EQ(back[59], 128);
+    EXPECT_EQ(back[12], 1);  // (4, 0) kept its fill
+    std::remove(greyPath.c_str());
+    std::remove(rgbPath.c_str());
+
+    int status = 0;
+    try {
+        WritePng(dir + "/no-such-folder/x.png", grey);
+    } catch (const CliError& e) {
+        status = e.status();
+    }
+    EXPECT_EQ(status, kExitIo);
+}
+
+TEST(ZonePlate, FrequencyRisesFromTheCentreToNyquistAtTheEdges) {
+    const Picture z = MakeZonePlate(64, 32);
+    EXPECT_EQ(z.at(32, 16).y, kZoneMid + kZoneAmplitude);
+    // At the left edge the phase advances by pi per pixel: the samples
+    // alternate around the mid level.
+    const double step = std::abs(z.at(0, 16).y - z.at(1, 16).y);
+    EXPECT_GT(step, 1.8 * kZoneAmplitude);
+    // Near the centre neighbours are alike.
+    EXPECT_LT(std::abs(z.at(32, 16).y - z.at(33, 16).y), 0.1 * kZoneAmplitude);
+    for (const PIXEL_YC& p : z.pixels) {
+        ASSERT_EQ(p.cb, 0);
+        ASSERT_EQ(p.cr, 0);
+    }
+    const Picture d = Decimate2(z);
+    EXPECT_EQ(d.width, 32);
+    EXPECT_EQ(d.height, 16);
+    EXPECT_EQ(d.at(16, 8).y, z.at(32, 16).y);
+    EXPECT_EQ(d.at(5, 3).y, z.at(10, 6).y);
+}
+
+// The plug-in's kernel as a frequency response, from the 16.16 taps it built.
+double KernelGain(double f, int taps) {
+    double g = 0;
+    for (int k = 0; k <= 2 * taps; ++k)
+        g += lowpass::kernelCache.horizontal.fixedTaps[k] / 65536.0 * std::cos(2 * std::numbers::pi * f * (k - taps));
+    return g;
+}
+
+TEST(FrequencyResponse, MeasuredThroughFuncProcMatchesTheKernelsTaps) {
+    for (int window = kCheckRectangular; window <= kCheckBlackman; ++window) {
+        for (int taps : {3, 8}) {
+            const FilterSettings s = Settings(640, 360, taps, window, 0);  // scalar: 16.16 taps exactly
+            const std::vector<double> gains = MeasureResponse(s, window, Engine::Auto);
+            ASSERT_EQ(gains.size(), static_cast<std::size_t>(kResponsePoints));
+            // The tables now hold the measurement frame's kernel (cutoff 0.25).
+            ASSERT_EQ(lowpass::kernelCache.width, 1024);
+            double worst = 0;
+            for (int i = 0; i < kResponsePoints; ++i) {
+                const double f = 0.5 * i / (kResponsePoints - 1);
+                worst = std::max(worst, std::abs(gains[static_cast<std::size_t>(i)] - KernelGain(f, taps)));
+            }
+            EXPECT_LT(worst, 2e-4) << WindowName(window) << " N=" << taps;
+            EXPECT_NEAR(gains[0], KernelGain(0, taps), 2e-4);
+        }
+    }
+}
+
+TEST(FrequencyResponse, PlotShowsTheFourCurvesInTheirColours) {
+    std::vector<std::vector<double>> gains(4, std::vector<double>(kResponsePoints));
+    for (int w = 0; w < 4; ++w)
+        for (int i = 0; i < kResponsePoints; ++i) gains[w][i] = 1.0 - 0.2 * w - 0.001 * i;
+    const RgbImage plot = DrawResponsePlot(gains, 3);
+    // Each curve's colour appears, in the plot area, where its gain says.
+    const Rgb colours[4] = {{220, 70, 40}, {30, 110, 220}, {30, 150, 60}, {150, 50, 170}};
+    for (int w = 0; w < 4; ++w) {
+        int count = 0;
+        for (int y = 0; y < plot.height; ++y)
+            for (int x = 0; x < plot.width; ++x) {
+                const Rgb c = plot.Get(x, y);
+                if (c.r == colours[w].r && c.g == colours[w].g && c.b == colours[w].b) ++count;
+            }
+        EXPECT_GT(count, 800) << "curve " << w;
+    }
+}
+
+TEST(ZonePlateAliasing, TheFilterCutsTheFalseRingsAndKeepsThePassBand) {
+    // The demo's own case: 1280 x 720, X = 640, Y = 360, the plug-in's
+    // default taps and window, its own engine choice.
+    const ZonePlateResult r = RunZonePlate(CliOptions{}, 1280, 720);
+    EXPECT_EQ(r.settings.track[0], 640);
+    EXPECT_EQ(r.settings.track[1], 360);
+    // Without the filter the false rings carry the zone plate's full energy.
+    EXPECT_NEAR(r.aliasUnfiltered, 0.5 * kZoneAmplitude * kZoneAmplitude, 0.02 * kZoneAmplitude * kZoneAmplitude);
+    const double reduction = r.aliasUnfiltered / r.aliasFiltered;
+    const double kept = r.passFiltered / r.passUnfiltered;
+    std::printf("[ figures  ] alias energy %.0f -> %.0f: %.2f times less; pass band %.1f %% kept (engine %s)\n",
+                r.aliasUnfiltered, r.aliasFiltered, reduction, 100 * kept, r.engine);
+    // A filter in one direction only gives about 2.5, none at all 1.
+    EXPECT_GT(reduction, 5.0);
+    EXPECT_GT(kept, 0.85);
+    EXPECT_LT(kept, 1.05);
+
+    // The stronger kernel reduces more: the figure follows the settings.
+    CliOptions strong;
+    strong.taps = 8;
+    const ZonePlateResult s = RunZonePlate(strong, 1280, 720);
+    EXPECT_GT(s.aliasUnfiltered / s.aliasFiltered, 10.0);
+}
+
+TEST(ZonePlateAliasing, EveryEngineGivesTheSameReduction) {
+    GetFilterTable();
+    const int caps = lowpass::cpuCaps;
+    double reductions[3] = {0, 0, 0};
+    const Engine engines[3] = {Engine::Scalar, Engine::Mmx, Engine::Sse};
+    const int need[3] = {0, lowpass::kCpuCapsMmx, lowpass::kCpuCapsSse};
+    for (int e = 0; e < 3; ++e) {
+        if (need[e] != 0 && !(caps & need[e])) continue;
+        CliOptions options;
+        options.engine = engines[e];
+        const ZonePlateResult r = RunZonePlate(options, 640, 360);
+        EXPECT_STREQ(r.engine, EngineName(engines[e]));
+        reductions[e] = r.aliasUnfiltered / r.aliasFiltered;
+        EXPECT_GT(reductions[e], 5.0) << EngineName(engines[e]);
+    }
+    for (int e = 1; e < 3; ++e)
+        if (reductions[e] != 0) {
+            EXPECT_NEAR(reductions[e], reductions[0], 0.02 * reductions[0]);
+        }
+}
+
+}  // namespace

@@ -1,0 +1,91 @@
+#include "tests/cli/tool_runner.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+extern char** environ;
+
+namespace lowpass::clitest {
+
+ScratchDir::ScratchDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "lowpass-cli-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    path_ = pattern;
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+RunResult Run(const std::string& program, const std::vector<std::string>& args, const std::string& stdinBytes) {
+    ScratchDir dir;
+    const std::string in = dir.Path("stdin"), out = dir.Path("stdout"), err = dir.Path("stderr");
+    WriteFile(in, stdinBytes);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
+    RunResult result;
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        result.err = "cannot start " + program;
+        return result;
+    }
+    int wstatus = 0;
+    while (waitpid(pid, &wstatus, 0) < 0) {
+    }
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    result.out = ReadFile(out);
+    result.err = ReadFile(err);
+    return result;
+}
+
+RunResult RunTool(const std::vector<std::string>& args, const std::string& stdinBytes) {
+    return Run(LOWPASS_TOOL_PATH, args, stdinBytes);
+}
+
+std::string Ffmpeg(const std::vector<std::string>& args, std::string* error) {
+    std::vector<std::string> full = {"-nostdin", "-hide_banner", "-loglevel", "error"};
+    full.insert(full.end(), args.begin(), args.end());
+    full.push_back("-");
+    const RunResult r = Run("ffmpeg", full);
+    if (r.status != 0 || r.out.empty()) {
+        if (error != nullptr) {
+            std::ostringstream why;
+            why << "ffmpeg failed (status " << r.status << "; it must be installed: tools/install-deps.sh): " << r.err;
+            *error = why.str();
+        }
+        return {};
+    }
+    return r.out;
+}
+
+}  // namespace lowpass::clitest

@@ -1,0 +1,43 @@
+// Running the built lowpass program (and ffmpeg) as a subprocess, with files
+// in a scratch folder of the test's own.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace lowpass::clitest {
+
+struct RunResult {
+    int status = -1;  // exit status, or -1 if the program did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs program with args, feeding stdinBytes to its standard input.
+RunResult Run(const std::string& program, const std::vector<std::string>& args, const std::string& stdinBytes = "");
+
+// The lowpass program built with the tests.
+RunResult RunTool(const std::vector<std::string>& args, const std::string& stdinBytes = "");
+
+// A fresh folder under the system's temporary folder, removed by the destructor.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    std::string Path(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+
+// Runs ffmpeg with a lavfi source and returns what it wrote to standard
+// output; the string is empty (and error describes why) if ffmpeg failed.
+std::string Ffmpeg(const std::vector<std::string>& args, std::string* error);
+
+}  // namespace lowpass::clitest
