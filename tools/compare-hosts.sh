@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# Runs the stand-in host on the native plug-in (lowpass.so) and, under wine,
+# on the 32-bit Windows plug-in (lowpass.auf), and compares what the two did:
+# every "out" line (descriptor, settings, size messages, and the SHA-256 of
+# every filtered frame for SIMD on and off, the four windows, twelve sizes
+# and four N) must be identical. Then compares the kernel tables of both
+# builds entry by entry.
+# Prints one PASS/FAIL line per check and "N passed, M failed".
+#   tools/compare-hosts.sh NATIVE-BUILD-DIR [WINDOWS-BUILD-DIR]
+set -uo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+native="${1:?usage: compare-hosts.sh NATIVE-BUILD-DIR [WINDOWS-BUILD-DIR]}"
+windows="${2:-$root/build/mingw-i686}"
+wine="$root/tools/wine-run.sh"
+
+passed=0
+failed=0
+pass() { echo "PASS: $*"; passed=$((passed + 1)); }
+fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# --- the stand-in host on both builds --------------------------------------------
+run_host() {  # label output command...
+  local label=$1 out=$2
+  shift 2
+  "$@" >"$out.raw" 2>&1
+  local status=$?
+  tr -d '\r' <"$out.raw" >"$out"
+  local summary
+  summary=$(grep -E '^host: ' "$out" | tail -n 1)
+  if [ "$status" -eq 0 ] && [ -n "$summary" ]; then
+    pass "$label stand-in host: ${summary#host: }"
+  else
+    fail "$label stand-in host exited with status $status (${summary:-no summary})"
+    grep -E '^check FAIL' "$out" | head -n 20 | sed 's/^/    /'
+    tail -n 5 "$out" | sed 's/^/    /'
+  fi
+}
+
+run_host "native" "$work/native.txt" \
+  "$native/tools/standin_host/lowpass-host" "$native/host/lowpass.so"
+run_host "32-bit Windows (wine)" "$work/windows.txt" \
+  "$wine" "$windows/tools/standin_host/lowpass-host.exe" "$windows/host/lowpass.auf"
+
+grep -E '^out ' "$work/native.txt" >"$work/native.out"
+grep -E '^out ' "$work/windows.txt" >"$work/windows.out"
+lines=$(wc -l <"$work/native.out")
+frames=$(grep -c '^out frame ' "$work/native.out")
+if [ "$lines" -gt 0 ] && cmp -s "$work/native.out" "$work/windows.out"; then
+  pass "native and Windows plug-in gave identical results: $lines lines, $frames filtered frames compared by SHA-256"
+else
+  differing=$(diff "$work/native.out" "$work/windows.out" | grep -c '^<')
+  fail "native and Windows plug-in differ in $differing of $lines lines:"
+  diff "$work/native.out" "$work/windows.out" | head -n 12 | cut -c1-240 | sed 's/^/    /'
+fi
+
+# Every engine the settings can choose here must have filtered frames.
+for engine in scalar sse; do
+  count=$(grep -c "^out frame .* engine=$engine " "$work/windows.out")
+  if [ "$count" -gt 0 ]; then pass "Windows plug-in filtered $count cases with the $engine engine"
+  else fail "no case ran the $engine engine in the Windows plug-in"; fi
+done
+echo "info: engines chosen by the settings: $(sed -n 's/^out engines //p' "$work/windows.out")"
+echo "info: the MMX engine is chosen only without SSE; under wine the processor's SSE is always" \
+     "reported, so the MMX passes are covered by the test suite's direct calls in the Windows build"
+
+# For information: the same host under MinGW's start-up control word
+# 0x037F (64-bit precision) instead of the editor's 0x027F.
+"$wine" "$windows/tools/standin_host/lowpass-host.exe" "$windows/host/lowpass.auf" --x87 037f 2>&1 |
+  tr -d '\r' | grep -E '^out ' >"$work/windows-037f.out"
+if cmp -s "$work/native.out" "$work/windows-037f.out"; then
+  echo "info: with the x87 control word 0x037F the Windows results are the same too"
+else
+  echo "info: with the x87 control word 0x037F $(diff "$work/native.out" "$work/windows-037f.out" | grep -c '^<') lines differ"
+fi
+
+# --- kernel tables ----------------------------------------------------------------
+"$native/tools/standin_host/lowpass-kernel-tables" >"$work/native.tables" 2>&1
+"$wine" "$windows/tools/standin_host/lowpass-kernel-tables.exe" 2>&1 | tr -d '\r' >"$work/windows.tables"
+# Compares the two files entry by entry: the 16.16 and 2.14 integer tables
+# must agree exactly. A float32 table entry may differ only where the exact
+# coefficient is zero, that is where sin(2*fc*i*pi) is taken at a whole
+# multiple of pi (X*i a multiple of w): there both builds get a rounding
+# residue of about i*1e-16 instead of zero, from glibc's sin (correctly
+# reduced) on one side and from the x87 FSIN that MinGW's sin uses (which
+# reduces by a 66-bit pi) on the other. Such an entry must stay below 2^-30
+# in both builds. Every accepted difference is counted and reported.
+report=$(awk '
+  function hex(s,    i, v) { v = 0; for (i = 1; i <= length(s); i++) v = v * 16 + index("0123456789abcdef", substr(s, i, 1)) - 1; return v }
+  function tiny(bits) { return int(bits / 8388608) % 256 < 97 }   # |value| < 2^-30
+  FNR == NR { if ($1 == "tables") first[++n] = $0; next }
+  $1 == "tables" {
+    m++
+    if (!(m in first)) { extra++; next }
+    split(first[m], a, " "); split($0, b, " ")
+    if (a[2] != b[2] || a[3] != b[3] || a[4] != b[4] || a[5] != b[5] || a[6] != b[6] || a[7] != b[7]) { misordered++; next }
+    split(a[3], t, "="); x = t[2]; split(a[4], t, "="); y = t[2]
+    split(a[5], t, "="); w = t[2]; split(a[6], t, "="); h = t[2]; split(a[7], t, "="); taps = t[2]
+    section = ""; kind = ""; k = 0
+    for (i = 8; i <= length(a) || i <= length(b); i++) {
+      if (a[i] == "horizontal" || a[i] == "vertical") { section = a[i]; continue }
+      if (a[i] == "fixed" || a[i] == "mmx" || a[i] == "sse") { kind = a[i]; k = 0; continue }
+      entries[kind]++
+      if (a[i] != b[i]) {
+        if (kind != "sse") { bad++; if (bad <= 5) detail = detail sprintf("\n    %s %s %s tap %d: %s vs %s", a[2], a[5] " " a[6] " " a[7], section " " kind, k, a[i], b[i]) }
+        else {
+          off = k - taps; if (off < 0) off = -off
+          num = section == "horizontal" ? x : y; den = section == "horizontal" ? w : h
+          if (tiny(hex(a[i])) && tiny(hex(b[i])) && off > 0 && (num * off) % den == 0) residues++
+          else { bad++; if (bad <= 5) detail = detail sprintf("\n    %s %s %s tap %d: %s vs %s", a[2], a[5] " " a[6] " " a[7], section " sse", k, a[i], b[i]) }
+        }
+      }
+      k++
+    }
+  }
+  END {
+    printf "%d %d %d %d %d %d %d %d%s\n", n, m, entries["fixed"], entries["mmx"], entries["sse"], residues, bad + misordered + extra + (n != m), misordered, detail
+  }' "$work/native.tables" "$work/windows.tables")
+read -r sets_native sets_windows fixed_entries mmx_entries sse_entries residues table_bad _ <<<"$(head -n 1 <<<"$report")"
+if [ "$sets_native" -gt 0 ] && [ "$table_bad" -eq 0 ]; then
+  pass "kernel tables: $sets_native table sets, $fixed_entries fixedTaps and $mmx_entries mmxTaps entries identical in both builds"
+  pass "kernel tables: $sse_entries sseTaps entries identical except $residues where the exact coefficient is zero (sin at a multiple of pi: rounding residues below 2^-30 differ, glibc sin vs x87 FSIN)"
+else
+  fail "kernel tables differ between the builds ($table_bad unexplained differences; $sets_native vs $sets_windows sets):"
+  tail -n +3 <<<"$report"
+fi
+
+echo "compare-hosts: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
