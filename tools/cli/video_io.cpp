@@ -161,10 +161,10 @@ void DecodeY4mFrame(const std::uint8_t* data, bool mono, Picture& picture) {
     const std::size_t n = picture.pixels.size();
     for (std::size_t i = 0; i < n; ++i) {
         PIXEL_YC& p = picture.pixels[i];
-        p.y = LumaFrom8(data[i]);
+        p.y = kSampleTables.luma[data[i]];
         // Greyscale carries no colour: neutral chroma.
-        p.cb = mono ? 0 : ChromaFrom8(data[n + i]);
-        p.cr = mono ? 0 : ChromaFrom8(data[2 * n + i]);
+        p.cb = mono ? std::int16_t{0} : kSampleTables.chroma[data[n + i]];
+        p.cr = mono ? std::int16_t{0} : kSampleTables.chroma[data[2 * n + i]];
     }
 }
 
