@@ -9,6 +9,7 @@ packages=(
   libpng-dev ffmpeg
   g++-multilib qemu-user
   g++-mingw-w64-i686 wine wine32
+  locales
 )
 
 sudo_cmd=()

@@ -35,6 +35,30 @@ run_ctest() {
   rm -f "$log"
 }
 
+# Runs a check script that ends with "<N> passed, <M> failed" and adds its counts.
+run_counted() {
+  local label=$1
+  shift
+  echo "=== $label"
+  local log
+  log=$(mktemp)
+  "$@" 2>&1 | tee "$log"
+  local line
+  line=$(grep -E '(^|: )[0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1)
+  if [ -z "$line" ]; then
+    failures+=("$label: no summary")
+    failed=$((failed + 1))
+  else
+    local good bad
+    good=$(sed -E 's/.*(^|: )([0-9]+) passed.*/\2/' <<<"$line")
+    bad=$(sed -E 's/.* ([0-9]+) failed$/\1/' <<<"$line")
+    passed=$((passed + good))
+    failed=$((failed + bad))
+    [ "$bad" -gt 0 ] && failures+=("$label: $bad failed")
+  fi
+  rm -f "$log"
+}
+
 build() {
   local preset=$1
   echo "=== build $preset"
@@ -45,6 +69,26 @@ if build asan; then
   run_ctest "native (address and undefined-behaviour sanitizers)" build/asan
 else
   failures+=("build asan failed")
+  failed=$((failed + 1))
+fi
+
+# The product: lowpass.auf and the whole test suite built for 32-bit Windows;
+# the tests run under wine (tools/wine-run.sh sets up build/wineprefix once),
+# the file itself is checked, and the stand-in host compares the Windows
+# plug-in with the native one (the sanitizer build's) frame by frame.
+if build mingw-i686; then
+  run_ctest "32-bit Windows (wine)" build/mingw-i686
+  run_counted "lowpass.auf: exports, imports, version resource, instruction sets" \
+    bash tools/check-auf.sh build/mingw-i686
+  if [ -x build/asan/tools/standin_host/lowpass-host ]; then
+    run_counted "stand-in host: native and 32-bit Windows plug-in compared" \
+      bash tools/compare-hosts.sh build/asan build/mingw-i686
+  else
+    failures+=("stand-in host comparison: no native build")
+    failed=$((failed + 1))
+  fi
+else
+  failures+=("build mingw-i686 failed")
   failed=$((failed + 1))
 fi
 
