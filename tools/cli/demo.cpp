@@ -231,7 +231,8 @@ void RunDemo(const CliOptions& options, std::FILE* out) {
     write("zone-plate.png", LumaImage(zone.original), "the original zone plate, 1280 x 720");
     write("decimated-unfiltered.png", LumaImage(zone.unfiltered),
           "2:1 decimation without the filter: false rings near the edges");
-    write("decimated-filtered.png", LumaImage(zone.filtered), "the same decimation after the filter");
+    write("decimated-filtered.png", LumaImage(zone.filtered),
+          "the same decimation after the filter: the false rings fainter");
 
     std::vector<std::vector<double>> gains;
     for (int w = kCheckRectangular; w <= kCheckBlackman; ++w)
