@@ -11,6 +11,13 @@
 // if any of them failed.
 //
 //   lowpass-host MODULE [--x87 HEX] [--dump CASE]
+//
+// Built as lowpass-host-mmx (LOWPASS_HOST_MMX_ONLY), the same program is
+// linked with the filter instead of loading it, and after every
+// GetFilterTable it sets the probed capabilities to "MMX only": the way to
+// have the settings choose the MMX engine on a processor with SSE, and so
+// to compare the MMX engine of the native and the Windows build too.
+//   lowpass-host-mmx [--x87 HEX] [--dump CASE]
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
@@ -24,6 +31,18 @@
 #include "tests/support/stand_in_host.h"
 #include "tools/standin_host/host_platform.h"
 #include "tools/standin_host/sha256.h"
+
+#if defined(LOWPASS_HOST_MMX_ONLY)
+#include "host/filter_export.h"
+#include "simd/cpu_probe.h"
+
+// GetFilterTable as on a processor with MMX but without SSE.
+extern "C" FILTER_DLL* LP_STDCALL MmxOnlyGetFilterTable(void) {
+    FILTER_DLL* descriptor = GetFilterTable();
+    lowpass::cpuCaps = lowpass::kCpuCapsMmx;
+    return descriptor;
+}
+#endif
 
 namespace {
 
@@ -267,7 +286,12 @@ const char kNameCp932[] = "92e188e692ca89df83748342838b835e";  // 低域通過�
 
 bool LoadAndDescribe(const char* path) {
     std::string error;
+#if defined(LOWPASS_HOST_MMX_ONLY)
+    (void)path;
+    host.getFilterTable = MmxOnlyGetFilterTable;
+#else
     host.getFilterTable = lowpass::standin::LoadFilterModule(path, &error);
+#endif
     Check(host.getFilterTable != nullptr, "the module loads and exports GetFilterTable" + (error.empty() ? "" : ": " + error));
     if (host.getFilterTable == nullptr) return false;
     host.descriptor = CallGetFilterTable(host.getFilterTable);
@@ -583,15 +607,23 @@ void FrameCases(int dumpCase) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s MODULE [--x87 HEX] [--dump CASE]\n", argv[0]);
-        return 2;
-    }
     std::uint16_t controlWord = 0x027F;  // the editor's: 53-bit precision, round to nearest
     int dumpCase = -1;
-    for (int i = 2; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--x87") == 0) controlWord = static_cast<std::uint16_t>(std::strtoul(argv[i + 1], nullptr, 16));
-        else if (std::strcmp(argv[i], "--dump") == 0) dumpCase = std::atoi(argv[i + 1]);
+    const char* module = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--x87") == 0 && i + 1 < argc)
+            controlWord = static_cast<std::uint16_t>(std::strtoul(argv[++i], nullptr, 16));
+        else if (std::strcmp(argv[i], "--dump") == 0 && i + 1 < argc)
+            dumpCase = std::atoi(argv[++i]);
+        else
+            module = argv[i];
+    }
+#if defined(LOWPASS_HOST_MMX_ONLY)
+    module = "(linked in)";
+#endif
+    if (module == nullptr) {
+        std::fprintf(stderr, "usage: %s MODULE [--x87 HEX] [--dump CASE]\n", argv[0]);
+        return 2;
     }
     std::setvbuf(stdout, nullptr, _IOLBF, 1 << 16);
 
@@ -615,7 +647,7 @@ int main(int argc, char** argv) {
         std::printf("info no owner window: %s; key forwarding is checked on Windows\n", error.c_str());
     }
 
-    if (LoadAndDescribe(argv[1])) {
+    if (LoadAndDescribe(module)) {
         FirstFrameAndUpdate();
         SettingChanges();
         SizeRequests();
