@@ -185,7 +185,7 @@ struct FrameOutcome {
     BOOL result = FALSE;
     bool resultInEdit = true;
     std::string digest;
-    bool sentinelsIntact = true;
+    bool sentinelsIntact = true;  // and the exchanges match the passes that should run
     bool sourceIntact = true;
     std::string where;
 };
@@ -228,7 +228,11 @@ FrameOutcome RunFrame(FilterProcFunc proc, int w, int h, int maxW, std::uint32_t
     FrameOutcome outcome;
     outcome.result = Proc(proc, &frames.info);
     outcome.resultInEdit = frames.ResultIsOriginalEdit();
-    const bool otherIsTemp = frames.info.ycp_temp == frames.originalTemp || frames.info.ycp_temp == frames.originalEdit;
+    auto isHostBuffer = [&frames](const PIXEL_YC* p) { return p == frames.originalEdit || p == frames.originalTemp; };
+    const bool exchanged = isHostBuffer(frames.info.ycp_edit) && isHostBuffer(frames.info.ycp_temp) &&
+                           frames.info.ycp_edit != frames.info.ycp_temp;
+    // One exchange per pass: across when w > X, down when h > Y.
+    const int passes = (w > host.track[0] ? 1 : 0) + (h > host.track[1] ? 1 : 0);
     const GuardedFrame& result = frames.Result();
     outcome.digest = Digest(result);
     if (dump) Dump(result);
@@ -237,9 +241,16 @@ FrameOutcome RunFrame(FilterProcFunc proc, int w, int h, int maxW, std::uint32_t
         outcome.sentinelsIntact = false;
         outcome.where = where;
     }
-    if (!otherIsTemp || frames.info.ycp_edit == frames.info.ycp_temp) {
+    if (!exchanged) {
         outcome.sentinelsIntact = false;
         outcome.where = "the buffer pointers were not an exchange of the two buffers";
+    } else if (outcome.resultInEdit != (passes % 2 == 0)) {
+        outcome.sentinelsIntact = false;
+        outcome.where = Printf("%d pass(es) should run, but the result is in the original %s", passes,
+                               outcome.resultInEdit ? "ycp_edit" : "ycp_temp");
+    } else if (passes == 0 && !frames.edit.PictureEquals(input, &where)) {
+        outcome.sentinelsIntact = false;
+        outcome.where = "no pass should run, but the frame changed: " + where;
     }
     // With the result in ycp_temp exactly one pass ran, and it read ycp_edit
     // without writing it.
@@ -465,8 +476,10 @@ void SizeRequests() {
     const FrameOutcome again = RunFrame(host.filter.func_proc, 64, 48, 64, 11, -2000, 2000);
     std::printf("out size-request-invalidates before=%s after=%s\n", before.resultInEdit ? "edit" : "temp",
                 after.resultInEdit ? "edit" : "temp");
-    Check(!before.resultInEdit && after.resultInEdit && after.digest != before.digest && again.digest == before.digest,
-          "after a size request the next frame is filtered with the new X and Y");
+    Check(!before.resultInEdit && after.resultInEdit && after.digest != before.digest && again.digest == before.digest &&
+              before.sentinelsIntact && after.sentinelsIntact && again.sentinelsIntact,
+          "after a size request the next frame is filtered with the new X and Y" +
+              (after.where.empty() ? std::string() : ": " + after.where));
     host.track[0] = 320;
     host.track[1] = 240;
     Update();
