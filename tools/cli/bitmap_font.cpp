@@ -6,9 +6,26 @@ namespace lowpass::cli {
 
 namespace {
 
+// Most glyphs stand on the baseline (their last row); the letters with
+// descenders have two more rows below it.
+constexpr int kBodyRows = 7;
+
 struct Glyph {
     char c;
+    const char* rows[kBodyRows];
+};
+
+struct DescenderGlyph {
+    char c;
     const char* rows[kGlyphHeight];
+};
+
+constexpr DescenderGlyph kDescenders[] = {
+    {'g', {".....", ".....", ".####", "#...#", "#...#", "#...#", ".####", "....#", ".###."}},
+    {'j', {"...#.", ".....", "..##.", "...#.", "...#.", "...#.", "...#.", "#..#.", ".##.."}},
+    {'p', {".....", ".....", "####.", "#...#", "#...#", "#...#", "####.", "#....", "#...."}},
+    {'q', {".....", ".....", ".####", "#...#", "#...#", "#...#", ".####", "....#", "....#"}},
+    {'y', {".....", ".....", "#...#", "#...#", "#...#", "#...#", ".####", "....#", ".###."}},
 };
 
 // Drawn row by row: '#' is ink.
@@ -42,17 +59,13 @@ constexpr Glyph kGlyphs[] = {
     {'d', {"....#", "....#", ".##.#", "#..##", "#...#", "#...#", ".####"}},
     {'e', {".....", ".....", ".###.", "#...#", "#####", "#....", ".###."}},
     {'f', {"..##.", ".#..#", ".#...", "###..", ".#...", ".#...", ".#..."}},
-    {'g', {".....", ".####", "#...#", "#...#", ".####", "....#", ".###."}},
     {'h', {"#....", "#....", "#.##.", "##..#", "#...#", "#...#", "#...#"}},
     {'i', {"..#..", ".....", ".##..", "..#..", "..#..", "..#..", ".###."}},
-    {'j', {"...#.", ".....", "..##.", "...#.", "...#.", "#..#.", ".##.."}},
     {'k', {"#....", "#....", "#..#.", "#.#..", "##...", "#.#..", "#..#."}},
     {'l', {".##..", "..#..", "..#..", "..#..", "..#..", "..#..", ".###."}},
     {'m', {".....", ".....", "##.#.", "#.#.#", "#.#.#", "#...#", "#...#"}},
     {'n', {".....", ".....", "#.##.", "##..#", "#...#", "#...#", "#...#"}},
     {'o', {".....", ".....", ".###.", "#...#", "#...#", "#...#", ".###."}},
-    {'p', {".....", ".....", "####.", "#...#", "####.", "#....", "#...."}},
-    {'q', {".....", ".....", ".##.#", "#..##", ".####", "....#", "....#"}},
     {'r', {".....", ".....", "#.##.", "##..#", "#....", "#....", "#...."}},
     {'s', {".....", ".....", ".###.", "#....", ".###.", "....#", "####."}},
     {'t', {".#...", ".#...", "###..", ".#...", ".#...", ".#..#", "..##."}},
@@ -60,7 +73,6 @@ constexpr Glyph kGlyphs[] = {
     {'v', {".....", ".....", "#...#", "#...#", "#...#", ".#.#.", "..#.."}},
     {'w', {".....", ".....", "#...#", "#...#", "#.#.#", "#.#.#", ".#.#."}},
     {'x', {".....", ".....", "#...#", ".#.#.", "..#..", ".#.#.", "#...#"}},
-    {'y', {".....", ".....", "#...#", "#...#", ".####", "....#", ".###."}},
     {'z', {".....", ".....", "#####", "...#.", "..#..", ".#...", "#####"}},
     {'A', {".###.", "#...#", "#...#", "#####", "#...#", "#...#", "#...#"}},
     {'B', {"####.", "#...#", "#...#", "####.", "#...#", "#...#", "####."}},
@@ -87,21 +99,23 @@ constexpr Glyph kGlyphs[] = {
     {'Y', {"#...#", "#...#", ".#.#.", "..#..", "..#..", "..#..", "..#.."}},
 };
 
-constexpr std::uint8_t kBox[kGlyphHeight] = {0x1f, 0x11, 0x11, 0x11, 0x11, 0x11, 0x1f};
+constexpr std::uint8_t kBox[kGlyphHeight] = {0x1f, 0x11, 0x11, 0x11, 0x11, 0x11, 0x1f, 0, 0};
 
 struct Table {
     std::array<std::array<std::uint8_t, kGlyphHeight>, 128> rows{};
     std::array<bool, 128> present{};
     Table() {
-        for (const Glyph& g : kGlyphs) {
-            const auto index = static_cast<unsigned char>(g.c);
-            present[index] = true;
-            for (int r = 0; r < kGlyphHeight; ++r) {
-                std::uint8_t bits = 0;
-                for (int col = 0; col < kGlyphWidth; ++col)
-                    if (g.rows[r][col] == '#') bits = static_cast<std::uint8_t>(bits | (0x10 >> col));
-                rows[index][static_cast<std::size_t>(r)] = bits;
-            }
+        for (const Glyph& g : kGlyphs) Add(g.c, g.rows, kBodyRows);
+        for (const DescenderGlyph& g : kDescenders) Add(g.c, g.rows, kGlyphHeight);
+    }
+    void Add(char c, const char* const* glyphRows, int count) {
+        const auto index = static_cast<unsigned char>(c);
+        present[index] = true;
+        for (int r = 0; r < count; ++r) {
+            std::uint8_t bits = 0;
+            for (int col = 0; col < kGlyphWidth; ++col)
+                if (glyphRows[r][col] == '#') bits = static_cast<std::uint8_t>(bits | (0x10 >> col));
+            rows[index][static_cast<std::size_t>(r)] = bits;
         }
     }
 };

@@ -1,4 +1,5 @@
-// A small 5 x 7 pixel font for the labels of the demo's plot.
+// A small 5 x 7 pixel font (with two rows for descenders) for the labels
+// of the demo's plot.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +12,7 @@ namespace lowpass::cli {
 const std::uint8_t* GlyphRows(char c);
 
 constexpr int kGlyphWidth = 5;
-constexpr int kGlyphHeight = 7;
+constexpr int kGlyphHeight = 9;  // 7 down to the baseline, 2 below
 constexpr int kGlyphAdvance = 6;  // one blank column between characters
 
 }  // namespace lowpass::cli

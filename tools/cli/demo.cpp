@@ -184,7 +184,7 @@ RgbImage DrawResponsePlot(const std::vector<std::vector<double>>& gains, int tap
     image.Text((kWidth - RgbImage::TextWidth(title, 2)) / 2, 16, title, black, 2);
     const std::string axis = "frequency, cycles per pixel";
     image.Text((kLeft + kRight - RgbImage::TextWidth(axis, 2)) / 2, kBottom + 44, axis, black, 2);
-    image.Text(kLeft - 10 - RgbImage::TextWidth("gain", 2), kTop - 24, "gain", black, 2);
+    image.Text(kLeft - 10 - RgbImage::TextWidth("gain", 2), kTop - 32, "gain", black, 2);
 
     // Legend, top right inside the plot.
     const int legendX = kRight - 230, legendY = kTop + 40;
