@@ -125,12 +125,16 @@ classified=$(awk -v ranges="$ranges" '
     n = split(ranges, lines, "\n")
     for (i = 1; i <= n; i++) { split(lines[i], f, " "); lo[i] = f[1] + 0; hi[i] = f[2] + 0; obj[i] = f[3] }
     count = n
+    # SSE instructions, and instructions of later sets on MMX registers,
+    # which an MMX-only processor lacks as well.
     split("movaps movups movss movhps movlps movhlps movlhps addps addss subps subss mulps mulss divps divss " \
           "sqrtps sqrtss rcpps rcpss rsqrtps rsqrtss maxps maxss minps minss andps andnps orps xorps " \
           "cmpps cmpss comiss ucomiss shufps unpcklps unpckhps cvtpi2ps cvtps2pi cvttps2pi cvtsi2ss " \
           "cvtss2si cvttss2si movmskps movntps ldmxcsr stmxcsr sfence lfence mfence clflush " \
           "prefetchnta prefetcht0 prefetcht1 prefetcht2 pavgb pavgw pextrw pinsrw pmaxsw pmaxub " \
-          "pminsw pminub pmovmskb pmulhuw psadbw pshufw maskmovq movntq", names, " ")
+          "pminsw pminub pmovmskb pmulhuw psadbw pshufw maskmovq movntq " \
+          "paddq psubq pmuludq movdq2q movq2dq pshufb palignr phaddw phaddd phaddsw phsubw phsubd " \
+          "phsubsw pmaddubsw pmulhrsw psignb psignw psignd pabsb pabsw pabsd", names, " ")
     for (i in names) sse[names[i]] = 1
   }
   function objectof(a,    l, h, m) {
