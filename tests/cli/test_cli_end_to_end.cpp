@@ -452,6 +452,30 @@ TEST(Help, ListsTheOptionsWithTheDescriptorsRanges) {
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }
 
+TEST(Progress, ShowsOnATerminalOnly) {
+    const std::string clip = MakeClip("yuv444p");
+    ASSERT_FALSE(clip.empty());
+    ScratchDir dir;
+    WriteFile(dir.Path("in.y4m"), clip);
+    RunResult r;
+    if (!RunToolOnTerminal({"-x", "48", "-y", "32"}, dir.Path("in.y4m"), dir.Path("out.y4m"), r))
+        GTEST_SKIP() << "this system offers no pseudo-terminal";
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("lowpass: 3 frames, "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(" fps, done"), std::string::npos) << r.err;
+    // The video itself is the same as without a terminal.
+    const RunResult plain = RunTool({"-x", "48", "-y", "32"}, clip);
+    EXPECT_EQ(plain.err, "");
+    EXPECT_EQ(ReadFile(dir.Path("out.y4m")), plain.out);
+
+    // A fault after progress starts on a line of its own: one error line.
+    WriteFile(dir.Path("cut.y4m"), clip.substr(0, clip.size() - 100));
+    RunResult cut;
+    ASSERT_TRUE(RunToolOnTerminal({"-x", "48", "-y", "32"}, dir.Path("cut.y4m"), dir.Path("out.y4m"), cut));
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_NE(cut.err.find("lowpass: frame 3 (counted from 1) is truncated"), std::string::npos) << cut.err;
+}
+
 bool PngSize(const std::string& path, int& w, int& h) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;

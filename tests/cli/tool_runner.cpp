@@ -1,6 +1,7 @@
 #include "tests/cli/tool_runner.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -70,6 +71,55 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args, 
 
 RunResult RunTool(const std::vector<std::string>& args, const std::string& stdinBytes) {
     return Run(LOWPASS_TOOL_PATH, args, stdinBytes);
+}
+
+bool RunToolOnTerminal(const std::vector<std::string>& args, const std::string& inputPath,
+                       const std::string& outputPath, RunResult& result) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0) return false;
+    if (grantpt(master) != 0 || unlockpt(master) != 0 || ptsname(master) == nullptr) {
+        close(master);
+        return false;
+    }
+    const std::string slave = ptsname(master);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, inputPath.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, slave.c_str(), O_RDWR | O_NOCTTY, 0);
+    const std::string program = LOWPASS_TOOL_PATH;
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        close(master);
+        result.err = "cannot start " + program;
+        return true;
+    }
+    // Read the terminal while the program runs, and what is left after.
+    int wstatus = 0;
+    bool exited = false;
+    for (;;) {
+        pollfd fd{master, POLLIN, 0};
+        if (poll(&fd, 1, 100) > 0 && (fd.revents & POLLIN)) {
+            char buffer[4096];
+            const ssize_t n = read(master, buffer, sizeof buffer);
+            if (n > 0) {
+                result.err.append(buffer, static_cast<std::size_t>(n));
+                continue;
+            }
+        }
+        if (exited) break;
+        if (waitpid(pid, &wstatus, WNOHANG) == pid) exited = true;
+    }
+    close(master);
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    return true;
 }
 
 std::string Ffmpeg(const std::vector<std::string>& args, std::string* error) {

@@ -19,6 +19,12 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args, 
 // The lowpass program built with the tests.
 RunResult RunTool(const std::vector<std::string>& args, const std::string& stdinBytes = "");
 
+// Runs the lowpass program with its standard error on a pseudo-terminal
+// (standard input and output on the given files) and returns what appeared
+// on the terminal. False if the system offers no pseudo-terminal.
+bool RunToolOnTerminal(const std::vector<std::string>& args, const std::string& inputPath,
+                       const std::string& outputPath, RunResult& result);
+
 // A fresh folder under the system's temporary folder, removed by the destructor.
 class ScratchDir {
 public:
