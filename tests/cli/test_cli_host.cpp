@@ -15,6 +15,7 @@
 #include "host/filter_export.h"
 #include "simd/cpu_probe.h"
 #include "tests/cli/reference_host.h"
+#include "tests/cli/tool_runner.h"
 #include "tools/cli/cli_error.h"
 #include "tools/cli/demo.h"
 #include "tools/cli/host_session.h"
@@ -126,7 +127,8 @@ TEST(HostSession, RefusesAnEngineTheProcessorCannotRun) {
 }
 
 TEST(Png, WrittenFilesReadBackPixelForPixel) {
-    const std::string dir = ::testing::TempDir();
+    ScratchDir scratch;
+    const std::string dir = scratch.path();
     GreyImage grey;
     grey.width = 7;
     grey.height = 3;
@@ -160,8 +162,6 @@ TEST(Png, WrittenFilesReadBackPixelForPixel) {
     EXPECT_EQ(back[57], 250);
     EXPECT_EQ(back[59], 128);
     EXPECT_EQ(back[12], 1);  // (4, 0) kept its fill
-    std::remove(greyPath.c_str());
-    std::remove(rgbPath.c_str());
 
     int status = 0;
     try {
