@@ -428,6 +428,17 @@ void SettingChanges() {
     Check(CheckArray() == "1,1,0,0,0" && host.windowUpdates == before, "a slider change alone refreshes nothing");
     host.track[2] = 3;
     Update();
+
+    // GetFilterTable again: the window memory is forgotten, so the box that
+    // is on counts as newly on at the next update (one refresh); without the
+    // reset the memory would still hold it and nothing would be refreshed.
+    FILTER_DLL* again = CallGetFilterTable(host.getFilterTable);
+    AfterCallback("GetFilterTable");
+    before = host.windowUpdates;
+    Update();
+    std::printf("out reload check=%s window-updates=%d\n", CheckArray().c_str(), host.windowUpdates - before);
+    Check(again == host.descriptor && CheckArray() == "1,1,0,0,0" && host.windowUpdates - before == 1,
+          "a second GetFilterTable resets the window memory: the chosen box is taken anew, one refresh");
 }
 
 void SizeRequests() {
