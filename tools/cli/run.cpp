@@ -148,6 +148,9 @@ int Main(int argc, char** argv) {
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "lowpass: out of memory\n");
         return kExitIo;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "lowpass: %s\n", error.what());
+        return kExitIo;
     }
 }
 
