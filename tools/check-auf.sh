@@ -41,6 +41,15 @@ pass "lowpass.auf built ($(stat -c %s "$auf") bytes)"
 
 headers=$($objdump -p "$auf")
 
+# --- the file ------------------------------------------------------------------
+format=$(sed -n 's/.*file format \(.*\)$/\1/p' <<<"$headers" | head -n 1)
+magic=$(awk '$1 == "Magic" {print $2; exit}' <<<"$headers")
+if [ "$format" = "pei-i386" ] && [ "$magic" = "010b" ] && grep -qx $'\tDLL' <<<"$headers"; then
+  pass "a 32-bit Windows DLL (pei-i386, PE32)"
+else
+  fail "not a 32-bit Windows DLL: format '$format', magic '$magic'"
+fi
+
 # --- exports -----------------------------------------------------------------
 exports=$(awk '/^\[Ordinal\/Name Pointer\] Table/ {on = 1; next}
                on && /^[ \t]*$/ {on = 0}
@@ -116,6 +125,16 @@ if [ -z "$ranges" ]; then
   fail "no code sections found in the linker map"
   finish
 fi
+
+# The exported address is the filter's GetFilterTable.
+export_object=$(awk -v ranges="$ranges" -v base="$(awk '$1 == "ImageBase" {print $2; exit}' <<<"$headers")" '
+  function hex(s,    i, v, c) { sub(/^0x/, "", s); v = 0; for (i = 1; i <= length(s); i++) { c = index("0123456789abcdef", tolower(substr(s, i, 1))); v = v * 16 + c - 1 }; return v }
+  /Export RVA/ { rva = $(NF - 2) }
+  END {
+    a = hex(base) + hex(rva); n = split(ranges, lines, "\n")
+    for (i = 1; i <= n; i++) { split(lines[i], f, " "); if (a >= f[1] + 0 && a < f[2] + 0) { print f[3]; exit } }
+  }' <<<"$headers")
+expect "the exported address lies in the code of" "filter_export.cpp.obj" "$(sed -E 's/^.*[(/]([^()/]+\.obj)\)?$/\1/' <<<"$export_object")"
 
 disassembly=$($objdump -d --no-show-raw-insn "$auf")
 # Each vector instruction with its kind (sse or mmx), address, object and text.
