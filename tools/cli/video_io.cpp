@@ -24,7 +24,7 @@ bool ParseDimension(const std::string& text, int& value) {
     return result.ec == std::errc() && value > 0;
 }
 
-// "n:d" with both parts whole numbers (the frame rate and aspect tags).
+// "n:d" with both parts whole numbers (the frame-rate and pixel-shape tags).
 bool IsRatio(const std::string& text) {
     const auto colon = text.find(':');
     if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) return false;
