@@ -1,6 +1,8 @@
 #include "tools/standin_host/host_platform.h"
 
 #include <cstdio>
+#include <initializer_list>
+#include <type_traits>
 #include <vector>
 
 #if defined(_WIN32)
@@ -152,8 +154,9 @@ std::uint32_t ReadMxcsr() {
     __asm__ __volatile__("cpuid" : "+a"(eax), "=b"(ebx), "+c"(ecx), "=d"(edx));
     if (!(edx & (1u << 25))) return 0;
     std::uint32_t value = 0;
-    // stmxcsr, written as bytes: this program is built without SSE.
-    __asm__ __volatile__(".byte 0x0f, 0xae, 0x18" : : "a"(&value) : "memory");
+    // The program is built without SSE; the one instruction is written
+    // here, behind the CPUID test above.
+    __asm__ __volatile__("stmxcsr %0" : "=m"(value));
     return value;
 }
 
