@@ -98,7 +98,13 @@ SseTrial NativeTryXorps() {
     trialSignal = 0;
     SseTrial outcome = SseTrial::Completed;
     if (sigsetjmp(trialJump, 1) == 0) {
+#if defined(__SSE__)
         __asm__ __volatile__("xorps %%xmm0, %%xmm0" ::: "xmm0");
+#else
+        // Built without SSE the compiler keeps nothing in xmm0 and does not
+        // accept it as a clobber; plain asm names the register directly.
+        __asm__ __volatile__("xorps %xmm0, %xmm0");
+#endif
     } else {
         outcome = trialSignal == SIGILL ? SseTrial::IllegalInstruction : SseTrial::OtherFault;
     }
