@@ -1,4 +1,4 @@
-// The processor probe (Part 2.1): the composition 0 / 1 / 3 from injected
+// The processor probe: the composition 0 / 1 / 3 from injected
 // processor answers, the native answer on this machine, the real
 // illegal-instruction guard, and, when LOWPASS_EXPECT_CPU_CAPS is set (the
 // emulated-processor runs set it), that the probe saw the processor the run

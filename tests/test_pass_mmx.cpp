@@ -1,9 +1,9 @@
-// The MMX engine (Part 2.2) against a plain, per-sample model of its own
+// The MMX engine against a plain, per-sample model of its own
 // arithmetic, written out here as slowly and obviously as possible: the
 // sample pre-shifted by 2 with a 16-bit wrap, the upper half of the 32-bit
 // product (a floor), the taps beyond an edge summed with a 16-bit wrap into
 // one edge weight, and 16-bit wrapping sums, section by section in the
-// order of the Part's table. Then every worked example of the Part, the
+// order the engine computes them. Then the engine's worked examples, the
 // MMX frame pass driver, and the slack and guard pages around every buffer.
 //
 // On a processor without MMX every test here is skipped and says so.
@@ -70,7 +70,7 @@ int MmxProduct(int c, int s, const MmxRules& rules = {}) {
 }
 
 // One line of L samples filtered with the 2N+1 coefficients c[0..2N]
-// (signed 16-bit values), section by section as the Part's table orders it.
+// (signed 16-bit values), section by section in the engine's order.
 std::vector<int> MmxModelLine(const std::vector<int>& s, const int* c, int n, const MmxRules& rules = {}) {
     const int length = static_cast<int>(s.size());
     std::vector<int> out(static_cast<std::size_t>(length));
@@ -397,7 +397,7 @@ TEST_F(MmxEngine, EveryKernelSizeAtSmallestAndAwkwardSizes) {
     std::printf("[ MMX sizes ] %d cases: every N at 2N+1 and a few lengths above, three kinds of frame\n", cases);
 }
 
-// --- Worked examples of Part 2.2, verbatim. --------------------------------
+// --- Worked examples of the MMX engine, verbatim. --------------------------
 
 namespace {
 const std::vector<int> kExampleTaps = {-819, 4915, 8192, 4915, -819};
@@ -430,7 +430,7 @@ TEST_F(MmxEngine, WorkedExampleProductsAndEdgeWeight) {
     const std::vector<int> third = MmxModelLine(kRows[2], kExampleTaps.data(), 2, separate);
     EXPECT_EQ(third[4], 4198);
     EXPECT_EQ(third[5], 3998);
-    // The model itself gives the Part's outputs.
+    // The model itself gives the documented outputs.
     for (int r = 0; r < 3; ++r) EXPECT_EQ(MmxModelLine(kRows[r], kExampleTaps.data(), 2), kMmxOut[r]) << r;
 }
 
@@ -516,7 +516,7 @@ TEST_F(MmxEngine, WorkedExampleUnitImpulseCopiesWithinRangeAndWrapsOutside) {
                         << (horizontal ? "horizontal" : "vertical") << " sample " << s;
                 }
     }
-    // The Part's three named values.
+    // The three documented wrapping values.
     std::vector<int> lines[3] = {{0, 0, 8192, 0, 0}, {0, 0, 10000, 0, 0}, {0, 0, -9000, 0, 0}};
     auto named = FrameOfLines(true, lines, 1);
     auto out = PassInto(true, *named, 2);
@@ -659,7 +659,7 @@ void CheckDriverRun(int w, int h, int maxW, int maxH, int x, int y, int n, bool 
     EXPECT_TRUE(frames.edit.SentinelsIntact(&where)) << where;
     EXPECT_TRUE(frames.temp.SentinelsIntact(&where)) << where;
 
-    // The scalar driver on the same frame: where the Part says the engines
+    // The scalar driver on the same frame: where the engines are known to
     // differ, this proves the MMX engine ran.
     FramePair scalar(w, h, maxW, maxH);
     scalar.edit.CopyPicture(source);

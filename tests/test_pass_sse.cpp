@@ -1,9 +1,9 @@
-// The SSE engine (Part 2.3) against a plain, per-sample model of its own
-// arithmetic: float32 products and sums in exactly the order of the Part's
-// tables (0.5 last in every horizontal run and in the vertical top rows,
+// The SSE engine against a plain, per-sample model of its own
+// arithmetic: float32 products and sums in exactly the engine's order
+// (0.5 last in every horizontal run and in the vertical top rows,
 // first in the vertical middle and bottom rows), the edge weight summed in
 // float32 from zero in ascending k, a conversion that rounds ties to even,
-// and signed 16-bit saturation. Then every worked example of the Part, the
+// and signed 16-bit saturation. Then the engine's worked examples, the
 // SSE frame pass driver, and the slack and guard pages around every buffer.
 //
 // Every float32 operation of the model goes through a volatile float, so
@@ -98,8 +98,8 @@ int SseConvert(float f, const SseRules& rules = {}) {
     return static_cast<int>(r);
 }
 
-// One line of L samples with coefficients c[0..2N], in the order of the
-// Part's table for the horizontal pass (horizontal = true) or the vertical
+// One line of L samples with coefficients c[0..2N], in the engine's order
+// for the horizontal pass (horizontal = true) or the vertical
 // pass. Returns the 16-bit results.
 std::vector<int> SseModelLine(const std::vector<int>& line, const float* c, int n, bool horizontal,
                               const SseRules& rules = {}) {
@@ -459,7 +459,7 @@ TEST_F(SseEngine, EveryKernelSizeAtSmallestAndAwkwardSizes) {
     std::printf("[ SSE sizes ] %d cases: every N at 2N+1 and a few lengths above, three kinds of frame\n", cases);
 }
 
-// --- Worked examples of Part 2.3, verbatim. --------------------------------
+// --- Worked examples of the SSE engine, verbatim. --------------------------
 
 TEST_F(SseEngine, WorkedExampleRampOfFiveAndTheScalarEngine) {
     // N = 2, entries 0.0625, 0.25, 0.375, 0.25, 0.0625; y samples 0, 16, 32,
