@@ -1,9 +1,10 @@
 // The x87 state after the MMX and SSE frame pass drivers: the vector
 // passes leave the processor in MMX state, and only the driver's EMMS
 // makes floating-point arithmetic work again. On a 32-bit x86 build the
-// floating point of this file runs on the x87 unit, so a driver that returned without EMMS would make the arithmetic below
-// produce NaN (x87 stack overflow), and would leave the x87 tag word
-// marking every register in use.
+// floating point of this file runs on the x87 unit, so a driver that
+// returned without EMMS would make the arithmetic below produce NaN (x87
+// stack overflow), and would leave the x87 tag word marking every register
+// in use.
 //
 // A 64-bit build keeps its floating point in SSE registers (and GCC may
 // carry out MMX intrinsics there too), so the check is skipped there.
