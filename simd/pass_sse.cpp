@@ -69,12 +69,12 @@ inline __m128 EdgeWeight(const Tap* taps, int first, int last) {
 }
 
 // Converted pixels of the current row, kept so that each pixel is widened
-// once however many outputs use it. Pixel i lives in slot i % 32, which
-// holds every pixel an output needs (2N + 1 <= 31 consecutive pixels).
+// once however many outputs use it. Pixel i lives in slot i % 64, which
+// holds every pixel that four neighbouring outputs need (2N + 4 <= 34).
 struct PixelRing {
-    __m128 slot[32];
-    const __m128& operator[](int i) const { return slot[i & 31]; }
-    __m128& operator[](int i) { return slot[i & 31]; }
+    __m128 slot[64];
+    const __m128& operator[](int i) const { return slot[i & 63]; }
+    __m128& operator[](int i) { return slot[i & 63]; }
 };
 
 // acc += c[k] * pixel, for taps first .. last over the pixels starting at
@@ -160,11 +160,30 @@ void HorizontalPassSse(const PIXEL_YC* source, PIXEL_YC* destination, int w, int
             acc = AddProducts(acc, ring, 1, taps, n - p + 1, 2 * n);
             Store8(d + p, Narrow(_mm_add_ps(acc, bias)));
         }
-        // Middle: 0, every tap, then 0.5.
-        for (int p = n; p < w - n; ++p) {
-            widenUpTo(p + n);
-            const __m128 acc = AddProducts(_mm_setzero_ps(), ring, p - n, taps, 0, 2 * n);
-            Store8(d + p, Narrow(_mm_add_ps(acc, bias)));
+        // Middle: 0, every tap, then 0.5. Four neighbouring outputs are
+        // summed side by side, each in its own order, so that their chains
+        // of additions overlap.
+        int x = n;
+        for (; x + 3 < w - n; x += 4) {
+            widenUpTo(x + 3 + n);
+            __m128 a0 = _mm_setzero_ps(), a1 = a0, a2 = a0, a3 = a0;
+            for (int k = 0; k <= 2 * n; ++k) {
+                const __m128 c = LoadTap(taps[k]);
+                const int at = x - n + k;
+                a0 = _mm_add_ps(a0, _mm_mul_ps(c, ring[at]));
+                a1 = _mm_add_ps(a1, _mm_mul_ps(c, ring[at + 1]));
+                a2 = _mm_add_ps(a2, _mm_mul_ps(c, ring[at + 2]));
+                a3 = _mm_add_ps(a3, _mm_mul_ps(c, ring[at + 3]));
+            }
+            Store8(d + x, Narrow(_mm_add_ps(a0, bias)));
+            Store8(d + x + 1, Narrow(_mm_add_ps(a1, bias)));
+            Store8(d + x + 2, Narrow(_mm_add_ps(a2, bias)));
+            Store8(d + x + 3, Narrow(_mm_add_ps(a3, bias)));
+        }
+        for (; x < w - n; ++x) {
+            widenUpTo(x + n);
+            const __m128 acc = AddProducts(_mm_setzero_ps(), ring, x - n, taps, 0, 2 * n);
+            Store8(d + x, Narrow(_mm_add_ps(acc, bias)));
         }
         // Right edge: 0, the in-range taps, W * p[w - 1], then 0.5.
         for (int j = 0; j < n; ++j) {

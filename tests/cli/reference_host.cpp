@@ -1,5 +1,7 @@
 #include "tests/cli/reference_host.h"
 
+#include <cstdio>
+
 #include "host/filter_export.h"
 #include "tests/support/stand_in_host.h"
 
@@ -52,10 +54,12 @@ int Mismatches(const cli::Picture& a, const cli::Picture& b, std::string* first)
             const PIXEL_YC& p = a.at(x, y);
             const PIXEL_YC& q = b.at(x, y);
             if (p.y != q.y || p.cb != q.cb || p.cr != q.cr) {
-                if (n == 0 && first != nullptr)
-                    *first = "(" + std::to_string(x) + "," + std::to_string(y) + "): (" + std::to_string(p.y) + "," +
-                             std::to_string(p.cb) + "," + std::to_string(p.cr) + ") vs (" + std::to_string(q.y) + "," +
-                             std::to_string(q.cb) + "," + std::to_string(q.cr) + ")";
+                if (n == 0 && first != nullptr) {
+                    char text[128];
+                    std::snprintf(text, sizeof text, "(%d,%d): (%d,%d,%d) vs (%d,%d,%d)", x, y, p.y, p.cb, p.cr, q.y,
+                                  q.cb, q.cr);
+                    *first = text;
+                }
                 ++n;
             }
         }
