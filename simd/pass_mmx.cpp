@@ -21,6 +21,7 @@
 #include <cstring>
 
 #include "core/kernel.h"
+#include "simd/pixel_io_mmx.h"
 
 namespace lowpass {
 
@@ -28,29 +29,7 @@ namespace {
 
 using Tap = std::int16_t[4];
 
-// An 8-byte load or store at any alignment.
-using UnalignedM64 = __m64 __attribute__((__may_alias__, __aligned__(1)));
-
-inline __m64 Load8(const void* p) { return *static_cast<const UnalignedM64*>(p); }
-inline void Store8(void* p, __m64 v) { *static_cast<UnalignedM64*>(p) = v; }
-
 inline __m64 LoadTap(const Tap& entry) { return Load8(entry); }
-
-// y, cb, cr of the row's last pixel, fourth lane zero, from its 6 bytes.
-inline __m64 LoadLastPixel(const PIXEL_YC* p) {
-    std::int32_t ycb;
-    std::memcpy(&ycb, p, 4);
-    const std::int32_t cr = static_cast<std::uint16_t>(p->cr);
-    return _mm_unpacklo_pi32(_mm_cvtsi32_si64(ycb), _mm_cvtsi32_si64(cr));
-}
-
-// y, cb, cr of the pixel into exactly its 6 bytes.
-inline void StoreLastPixel(PIXEL_YC* p, __m64 v) {
-    const std::int32_t ycb = _mm_cvtsi64_si32(v);
-    const auto cr = static_cast<std::int16_t>(_mm_cvtsi64_si32(_mm_srli_si64(v, 32)));
-    std::memcpy(p, &ycb, 4);
-    std::memcpy(&p->cr, &cr, 2);
-}
 
 inline __m64 Product(__m64 samples, __m64 coefficient) {
     return _mm_mulhi_pi16(_mm_slli_pi16(samples, 2), coefficient);

@@ -22,17 +22,13 @@
 #include <cstring>
 
 #include "core/kernel.h"
+#include "simd/pixel_io_mmx.h"
 
 namespace lowpass {
 
 namespace {
 
 using Tap = float[4];
-
-using UnalignedM64 = __m64 __attribute__((__may_alias__, __aligned__(1)));
-
-inline __m64 Load8(const void* p) { return *static_cast<const UnalignedM64*>(p); }
-inline void Store8(void* p, __m64 v) { *static_cast<UnalignedM64*>(p) = v; }
 
 // Aligned 16-byte load of a table entry.
 inline __m128 LoadTap(const Tap& entry) { return _mm_load_ps(entry); }
@@ -47,19 +43,7 @@ inline __m64 Narrow(__m128 values) { return _mm_cvtps_pi16(values); }
 
 inline __m128 Pixel(const PIXEL_YC* p) { return Widen(Load8(p)); }
 
-inline __m128 LastPixel(const PIXEL_YC* p) {
-    std::int32_t ycb;
-    std::memcpy(&ycb, p, 4);
-    const std::int32_t cr = static_cast<std::uint16_t>(p->cr);
-    return Widen(_mm_unpacklo_pi32(_mm_cvtsi32_si64(ycb), _mm_cvtsi32_si64(cr)));
-}
-
-inline void StoreLastPixel(PIXEL_YC* p, __m64 v) {
-    const std::int32_t ycb = _mm_cvtsi64_si32(v);
-    const auto cr = static_cast<std::int16_t>(_mm_cvtsi64_si32(_mm_srli_si64(v, 32)));
-    std::memcpy(p, &ycb, 4);
-    std::memcpy(&p->cr, &cr, 2);
-}
+inline __m128 LastPixel(const PIXEL_YC* p) { return Widen(LoadLastPixel(p)); }
 
 // Sum of table entries first .. last in float32, from zero, ascending.
 inline __m128 EdgeWeight(const Tap* taps, int first, int last) {
