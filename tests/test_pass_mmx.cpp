@@ -21,6 +21,7 @@
 #include "core/pass_scalar.h"
 #include "simd/cpu_probe.h"
 #include "simd/pass_mmx.h"
+#include "tests/support/driver_check.h"
 #include "tests/support/pass_check.h"
 #include "tests/support/stand_in_host.h"
 
@@ -578,95 +579,17 @@ TEST_F(MmxEngine, WorkedExampleSlackAfterRowAndBeyondLastColumnGroupUntouched) {
 
 namespace {
 
-// The expected picture of a driver run, built from the models: each
-// direction whose pass runs is filtered with the MMX model when the line
-// has room for the kernel, and with the portable engine otherwise.
-std::vector<int> ExpectedDriverPicture(const PictureCopy& input, int x, int y, int n, StandInHost& host) {
-    const int w = input.w, h = input.h;
-    std::vector<int> picture = input.samples;
-    auto at = [&](std::vector<int>& v, int px, int py, int c) -> int& {
-        return v[(static_cast<std::size_t>(py) * w + px) * 3 + c];
-    };
-    for (bool horizontal : {true, false}) {
-        if (horizontal ? !(w > x) : !(h > y)) continue;
-        const int length = horizontal ? w : h;
-        std::vector<int> next = picture;
-        if (length >= 2 * n + 1) {
+const lowpass::testing::EngineUnderTest& MmxUnderTest() {
+    static const lowpass::testing::EngineUnderTest engine{
+        "MMX", lowpass::ProcMmx, [](const std::vector<int>& s, bool horizontal, int n) {
             const std::vector<int> taps = MmxTapsOf(horizontal ? kernelCache.horizontal : kernelCache.vertical, n);
-            for (int line = 0; line < (horizontal ? h : w); ++line)
-                for (int c = 0; c < 3; ++c) {
-                    std::vector<int> s;
-                    for (int p = 0; p < length; ++p) s.push_back(horizontal ? at(picture, p, line, c) : at(picture, line, p, c));
-                    const std::vector<int> out = MmxModelLine(s, taps.data(), n);
-                    for (int p = 0; p < length; ++p)
-                        (horizontal ? at(next, p, line, c) : at(next, line, p, c)) = out[static_cast<std::size_t>(p)];
-                }
-        } else {
-            GuardedFrame src(w, h, w, h, 1), dst(w, h, w, h, 2);
-            for (int py = 0; py < h; ++py)
-                for (int px = 0; px < w; ++px)
-                    for (int c = 0; c < 3; ++c) SetChannel(src.at(px, py), c, at(picture, px, py, c));
-            FILTER_PROC_INFO info{};
-            info.ycp_edit = src.data();
-            info.ycp_temp = dst.data();
-            info.w = w;
-            info.h = h;
-            info.max_w = w;
-            info.max_h = h;
-            if (horizontal)
-                lowpass::HorizontalPassScalar(&host.filter, &info);
-            else
-                lowpass::VerticalPassScalar(&host.filter, &info);
-            for (int py = 0; py < h; ++py)
-                for (int px = 0; px < w; ++px)
-                    for (int c = 0; c < 3; ++c) at(next, px, py, c) = Channel(dst.at(px, py), c);
-        }
-        picture = next;
-    }
-    return picture;
+            return MmxModelLine(s, taps.data(), n);
+        }};
+    return engine;
 }
 
 void CheckDriverRun(int w, int h, int maxW, int maxH, int x, int y, int n, bool expectDifferentFromScalar) {
-    StandInHost host;
-    host.SetTrack(x, y, n);
-    lowpass::windowWeights = lowpass::kBlackmanWindow;
-    lowpass::InvalidateKernelCache();
-    FramePair frames(w, h, maxW, maxH);
-    frames.edit.FillRandom(static_cast<std::uint32_t>(w * 31 + h), -2048, 4096);
-    GuardedFrame source(w, h, maxW, maxH, 9);
-    source.CopyPicture(frames.edit);
-
-    EXPECT_EQ(lowpass::ProcMmx(&host.filter, &frames.info), TRUE);
-    const int passes = (w > x ? 1 : 0) + (h > y ? 1 : 0);
-    EXPECT_EQ(frames.ResultIsOriginalEdit(), passes != 1);
-    EXPECT_EQ(kernelCache.valid, 1);
-
-    PictureCopy input;
-    input.w = w;
-    input.h = h;
-    for (int py = 0; py < h; ++py)
-        for (int px = 0; px < w; ++px)
-            for (int c = 0; c < 3; ++c) input.samples.push_back(Channel(source.at(px, py), c));
-    const std::vector<int> want = ExpectedDriverPicture(input, x, y, n, host);
-    const GuardedFrame& result = frames.Result();
-    for (int py = 0; py < h; ++py)
-        for (int px = 0; px < w; ++px)
-            for (int c = 0; c < 3; ++c)
-                ASSERT_EQ(Channel(result.at(px, py), c), want[(static_cast<std::size_t>(py) * w + px) * 3 + c])
-                    << "ProcMmx " << w << "x" << h << " X=" << x << " Y=" << y << " N=" << n << " at (x=" << px
-                    << ", y=" << py << ", channel " << c << ")";
-    std::string where;
-    EXPECT_TRUE(frames.edit.SentinelsIntact(&where)) << where;
-    EXPECT_TRUE(frames.temp.SentinelsIntact(&where)) << where;
-
-    // The scalar driver on the same frame: where the engines are known to
-    // differ, this proves the MMX engine ran.
-    FramePair scalar(w, h, maxW, maxH);
-    scalar.edit.CopyPicture(source);
-    lowpass::ProcScalar(&host.filter, &scalar.info);
-    if (expectDifferentFromScalar) {
-        EXPECT_FALSE(scalar.Result().PictureEquals(result)) << "the MMX engine did not run";
-    }
+    lowpass::testing::CheckDriverRun(MmxUnderTest(), w, h, maxW, maxH, x, y, n, expectDifferentFromScalar);
 }
 
 }  // namespace
