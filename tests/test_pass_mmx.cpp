@@ -127,7 +127,11 @@ std::vector<int> MmxTapsOf(const KernelTables& t, int n) {
     return taps;
 }
 
-using VectorPass = void (*)(const PIXEL_YC*, PIXEL_YC*, int, int, int, int);
+using lowpass::testing::VectorPass;
+using lowpass::testing::FrameOfLine;
+using lowpass::testing::FrameOfLines;
+using lowpass::testing::LineOf;
+using lowpass::testing::ScalarInto;
 
 VectorPass MmxPass(bool horizontal) { return horizontal ? lowpass::HorizontalPassMmx : lowpass::VerticalPassMmx; }
 
@@ -140,54 +144,7 @@ void RunMmx(bool horizontal, const PIXEL_YC* src, PIXEL_YC* dst, int w, int h, i
 // Runs a pass from `src` into a fresh guarded destination and checks the
 // sentinels of both frames.
 std::unique_ptr<GuardedFrame> PassInto(bool horizontal, const GuardedFrame& src, int n) {
-    auto dst = std::make_unique<GuardedFrame>(src.w(), src.h(), src.maxW(), src.maxH(), 77);
-    RunMmx(horizontal, src.data(), dst->data(), src.w(), src.h(), src.maxW(), n);
-    std::string where;
-    EXPECT_TRUE(dst->SentinelsIntact(&where)) << "destination: " << where;
-    EXPECT_TRUE(src.SentinelsIntact(&where)) << "source: " << where;
-    return dst;
-}
-
-// The portable engine on the same frames, with the fixedTaps in the table.
-std::unique_ptr<GuardedFrame> ScalarInto(bool horizontal, GuardedFrame& src, int n) {
-    auto dst = std::make_unique<GuardedFrame>(src.w(), src.h(), src.maxW(), src.maxH(), 78);
-    StandInHost host;
-    host.SetTrack(0, 0, n);
-    FILTER_PROC_INFO info{};
-    info.ycp_edit = src.data();
-    info.ycp_temp = dst->data();
-    info.w = src.w();
-    info.h = src.h();
-    info.max_w = src.maxW();
-    info.max_h = src.maxH();
-    if (horizontal)
-        lowpass::HorizontalPassScalar(&host.filter, &info);
-    else
-        lowpass::VerticalPassScalar(&host.filter, &info);
-    return dst;
-}
-
-// A frame whose lines along the direction hold the given samples: for the
-// horizontal pass row r is line r, for the vertical pass column x is line x;
-// y, cb and cr each get their own list (lines[c]).
-std::unique_ptr<GuardedFrame> FrameOfLines(bool horizontal, const std::vector<int> (&lines)[3], int count) {
-    const int length = static_cast<int>(lines[0].size());
-    const int w = horizontal ? length : count;
-    const int h = horizontal ? count : length;
-    auto frame = std::make_unique<GuardedFrame>(w, h, w + 3, h + 1, 5);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            for (int c = 0; c < 3; ++c) SetChannel(frame->at(x, y), c, lines[c][horizontal ? x : y]);
-    return frame;
-}
-
-std::vector<int> LineOf(const GuardedFrame& frame, bool horizontal, int index, int c) {
-    std::vector<int> line;
-    if (horizontal)
-        for (int x = 0; x < frame.w(); ++x) line.push_back(Channel(frame.at(x, index), c));
-    else
-        for (int y = 0; y < frame.h(); ++y) line.push_back(Channel(frame.at(index, y), c));
-    return line;
+    return lowpass::testing::PassInto(MmxPass(horizontal), src, n);
 }
 
 std::string Join(const std::vector<int>& v) {

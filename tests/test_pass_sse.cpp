@@ -170,7 +170,11 @@ void SetBias() {
     for (float& b : kernelCache.roundingBias) b = 0.5f;
 }
 
-using VectorPass = void (*)(const PIXEL_YC*, PIXEL_YC*, int, int, int, int);
+using lowpass::testing::VectorPass;
+using lowpass::testing::FrameOfLine;
+using lowpass::testing::FrameOfLines;
+using lowpass::testing::LineOf;
+using lowpass::testing::ScalarInto;
 
 VectorPass SsePass(bool horizontal) { return horizontal ? lowpass::HorizontalPassSse : lowpass::VerticalPassSse; }
 
@@ -181,57 +185,7 @@ void RunSse(bool horizontal, const PIXEL_YC* src, PIXEL_YC* dst, int w, int h, i
 }
 
 std::unique_ptr<GuardedFrame> PassInto(bool horizontal, const GuardedFrame& src, int n) {
-    auto dst = std::make_unique<GuardedFrame>(src.w(), src.h(), src.maxW(), src.maxH(), 77);
-    RunSse(horizontal, src.data(), dst->data(), src.w(), src.h(), src.maxW(), n);
-    std::string where;
-    EXPECT_TRUE(dst->SentinelsIntact(&where)) << "destination: " << where;
-    EXPECT_TRUE(src.SentinelsIntact(&where)) << "source: " << where;
-    return dst;
-}
-
-std::unique_ptr<GuardedFrame> ScalarInto(bool horizontal, GuardedFrame& src, int n) {
-    auto dst = std::make_unique<GuardedFrame>(src.w(), src.h(), src.maxW(), src.maxH(), 78);
-    StandInHost host;
-    host.SetTrack(0, 0, n);
-    FILTER_PROC_INFO info{};
-    info.ycp_edit = src.data();
-    info.ycp_temp = dst->data();
-    info.w = src.w();
-    info.h = src.h();
-    info.max_w = src.maxW();
-    info.max_h = src.maxH();
-    if (horizontal)
-        lowpass::HorizontalPassScalar(&host.filter, &info);
-    else
-        lowpass::VerticalPassScalar(&host.filter, &info);
-    return dst;
-}
-
-// A frame whose lines along the direction hold the given samples (lines[c]
-// for channel c), `count` lines of them.
-std::unique_ptr<GuardedFrame> FrameOfLines(bool horizontal, const std::vector<int> (&lines)[3], int count) {
-    const int length = static_cast<int>(lines[0].size());
-    const int w = horizontal ? length : count;
-    const int h = horizontal ? count : length;
-    auto frame = std::make_unique<GuardedFrame>(w, h, w + 3, h + 1, 5);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            for (int c = 0; c < 3; ++c) SetChannel(frame->at(x, y), c, lines[c][horizontal ? x : y]);
-    return frame;
-}
-
-std::unique_ptr<GuardedFrame> FrameOfLine(bool horizontal, const std::vector<int>& line, int count) {
-    const std::vector<int> lines[3] = {line, line, line};
-    return FrameOfLines(horizontal, lines, count);
-}
-
-std::vector<int> LineOf(const GuardedFrame& frame, bool horizontal, int index, int c) {
-    std::vector<int> line;
-    if (horizontal)
-        for (int x = 0; x < frame.w(); ++x) line.push_back(Channel(frame.at(x, index), c));
-    else
-        for (int y = 0; y < frame.h(); ++y) line.push_back(Channel(frame.at(index, y), c));
-    return line;
+    return lowpass::testing::PassInto(SsePass(horizontal), src, n);
 }
 
 std::string Join(const std::vector<float>& v) {
@@ -394,7 +348,7 @@ void ReportRandom(const char* what, bool horizontal, const RandomTotals& totals)
     // (Only asserted on a full run; a reduced run under emulation only reports.)
     if (totals.cases < 1000) return;
     // (Random data rarely builds the cancellation that moves a result when
-    // 0.5 moves; BiasPositionMattersWhereThePartSaysItDoes covers that.)
+    // 0.5 moves; BiasPositionMattersInEveryRunOrder covers that.)
     (void)horizontal;
     for (int m = 2; m < 6; ++m) EXPECT_GT(totals.caught[m], 0) << "mistaken rule " << m << " never caught";
 }
@@ -642,7 +596,7 @@ TEST_F(SseEngine, WorkedExampleNOneEdgeWeights) {
     }
 }
 
-TEST_F(SseEngine, BiasPositionMattersWhereThePartSaysItDoes) {
+TEST_F(SseEngine, BiasPositionMattersInEveryRunOrder) {
     // A middle output built so that 0.5 first and 0.5 last round apart:
     // taps 1024, -1024, 1/32 on samples 16384, 16384, 96. With 0.5 first
     // (vertical middle rows), 0.5 + 2^24 rounds to 2^24 (ties to even) and

@@ -8,12 +8,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/frame_driver.h"
 #include "core/kernel.h"
 #include "core/pass_scalar.h"
+#include "simd/cpu_probe.h"
 #include "tests/support/pass_check.h"
 #include "tests/support/stand_in_host.h"
 
@@ -28,6 +30,19 @@ struct EngineUnderTest {
     FilterProcFunc proc;
     LineModel model;
 };
+
+// One vector pass from `src` into a fresh guarded frame, then EMMS (the
+// test's own floating point may run on the x87); the sentinels of both
+// frames must be intact.
+inline std::unique_ptr<GuardedFrame> PassInto(VectorPass pass, const GuardedFrame& src, int n) {
+    auto dst = std::make_unique<GuardedFrame>(src.w(), src.h(), src.maxW(), src.maxH(), 77);
+    pass(src.data(), dst->data(), src.w(), src.h(), src.maxW(), n);
+    lowpass::ClearMmxState();
+    std::string where;
+    EXPECT_TRUE(dst->SentinelsIntact(&where)) << "destination: " << where;
+    EXPECT_TRUE(src.SentinelsIntact(&where)) << "source: " << where;
+    return dst;
+}
 
 // The expected picture of a driver run: each direction whose pass runs is
 // filtered with the engine's model when the line has room for the kernel,

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/pass_scalar.h"
 #include "host/host_api.h"
 #include "simd/cpu_probe.h"
 #include "tests/support/stand_in_host.h"
@@ -204,6 +205,59 @@ inline std::string DescribeLine(const std::vector<int>& line, int p, int n) {
         text += item;
     }
     return text;
+}
+
+// A vector pass: source, destination, w, h, max_w, N.
+using VectorPass = void (*)(const PIXEL_YC*, PIXEL_YC*, int, int, int, int);
+
+// The portable engine's pass from `src` into a fresh guarded frame, with the
+// fixedTaps in the table.
+inline std::unique_ptr<GuardedFrame> ScalarInto(bool horizontal, GuardedFrame& src, int n) {
+    auto dst = std::make_unique<GuardedFrame>(src.w(), src.h(), src.maxW(), src.maxH(), 78);
+    StandInHost host;
+    host.SetTrack(0, 0, n);
+    FILTER_PROC_INFO info{};
+    info.ycp_edit = src.data();
+    info.ycp_temp = dst->data();
+    info.w = src.w();
+    info.h = src.h();
+    info.max_w = src.maxW();
+    info.max_h = src.maxH();
+    if (horizontal)
+        lowpass::HorizontalPassScalar(&host.filter, &info);
+    else
+        lowpass::VerticalPassScalar(&host.filter, &info);
+    return dst;
+}
+
+// A frame whose lines along the direction hold the given samples: for the
+// horizontal pass row r is line r, for the vertical pass column x is line x;
+// y, cb and cr each get their own list (lines[c]); `count` lines.
+inline std::unique_ptr<GuardedFrame> FrameOfLines(bool horizontal, const std::vector<int> (&lines)[3], int count) {
+    const int length = static_cast<int>(lines[0].size());
+    const int w = horizontal ? length : count;
+    const int h = horizontal ? count : length;
+    auto frame = std::make_unique<GuardedFrame>(w, h, w + 3, h + 1, 5);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c) SetChannel(frame->at(x, y), c, lines[c][horizontal ? x : y]);
+    return frame;
+}
+
+// The same samples in all three channels.
+inline std::unique_ptr<GuardedFrame> FrameOfLine(bool horizontal, const std::vector<int>& line, int count) {
+    const std::vector<int> lines[3] = {line, line, line};
+    return FrameOfLines(horizontal, lines, count);
+}
+
+// Line `index` of channel c along the direction.
+inline std::vector<int> LineOf(const GuardedFrame& frame, bool horizontal, int index, int c) {
+    std::vector<int> line;
+    if (horizontal)
+        for (int x = 0; x < frame.w(); ++x) line.push_back(Channel(frame.at(x, index), c));
+    else
+        for (int y = 0; y < frame.h(); ++y) line.push_back(Channel(frame.at(index, y), c));
+    return line;
 }
 
 }  // namespace lowpass::testing
