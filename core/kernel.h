@@ -8,19 +8,10 @@
 
 #include <cstdint>
 
+#include "core/kernel_tables.h"
 #include "host/host_api.h"
 
 namespace lowpass {
-
-// Largest kernel half-length; every table has room for 2 * kMaxTaps + 1 taps.
-constexpr int kMaxTaps = 15;
-constexpr int kMaxKernelLength = 2 * kMaxTaps + 1;
-
-struct KernelTables {
-    std::int32_t fixedTaps[kMaxKernelLength];     // 16.16 fixed point
-    std::int16_t mmxTaps[kMaxKernelLength][4];    // 2.14 fixed point, four copies
-    alignas(16) float sseTaps[kMaxKernelLength][4];  // float32, four copies
-};
 
 struct KernelCache {
     std::int32_t valid;
@@ -30,19 +21,6 @@ struct KernelCache {
     KernelTables vertical;    // built from Y and height
     alignas(16) float roundingBias[4];
 };
-
-// Cosine-power weights of the chosen window: value at offset i is
-// a0 + a1*c + a2*c*c with c = cos(pi * (1 - i/N)).
-struct WindowWeights {
-    double a0;
-    double a1;
-    double a2;
-};
-
-constexpr WindowWeights kRectangularWindow{1.0, 0.0, 0.0};
-constexpr WindowWeights kHanningWindow{0.5, -0.5, 0.0};
-constexpr WindowWeights kHammingWindow{0.54, -0.46, 0.0};
-constexpr WindowWeights kBlackmanWindow{0.34, -0.5, 0.16};
 
 // Process-wide state, written only from the host's callbacks, one at a time.
 extern KernelCache kernelCache;
