@@ -5,7 +5,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-bash tools/install-deps.sh || exit 1
+bash tools/install-deps.sh test || exit 1
 
 jobs=$(nproc 2>/dev/null || echo 2)
 passed=0
@@ -151,11 +151,14 @@ fi
 # The optimised build of everything (tools, tests, benchmarks) is only
 # built here, so that warnings that show only with optimisation are caught;
 # README, Performance, says how to run the benchmarks. A failed build counts
-# as a failure.
-if ! build release >/dev/null; then
+# as a failure and shows its errors.
+release_log=$(mktemp)
+if ! build release >"$release_log" 2>&1; then
+  grep -E -B2 -A6 'error|Error' "$release_log" | head -n 80
   failures+=("build release failed")
   failed=$((failed + 1))
 fi
+rm -f "$release_log"
 
 echo
 for f in "${failures[@]}"; do echo "FAILED: $f"; done

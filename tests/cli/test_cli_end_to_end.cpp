@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "core/frame_driver.h"
-#include "host/filter_export.h"
+#include "plugin/filter_export.h"
+#include "plugin/frame_proc.h"
+#include "plugin/plugin_state.h"
 #include "simd/cpu_probe.h"
 #include "tests/cli/reference_host.h"
 #include "tests/cli/tool_runner.h"
@@ -149,7 +151,7 @@ TEST(EndToEnd, AnFfmpegClipComesOutAsFuncProcGivesIt) {
     EXPECT_EQ(out.frameLines, in.frameLines);
     ASSERT_EQ(out.frames.size(), in.frames.size());
 
-    const FilterSettings s = Settings(48, 32, 4, lowpass::cli::kCheckHamming, DefaultSimd());
+    const FilterSettings s = Settings(48, 32, 4, lowpass::kCheckHamming, DefaultSimd());
     const std::vector<std::string> expected = ExpectedFrames(in, s, false);
     for (int f = 0; f < kFrames; ++f) {
         EXPECT_EQ(ByteMismatches(out.frames[f], expected[f]), 0) << "frame " << f + 1;
@@ -182,7 +184,7 @@ TEST(EndToEnd, AGreyscaleClipKeepsItsFormWithNeutralChromaInside) {
     ASSERT_TRUE(SplitY4m(r.out, kW * kH, out, &why)) << why;
     EXPECT_EQ(out.header, in.header);
     ASSERT_EQ(out.frames.size(), static_cast<std::size_t>(kFrames));
-    const auto expected = ExpectedFrames(in, Settings(40, 40, 9, lowpass::cli::kCheckRectangular, DefaultSimd()), true);
+    const auto expected = ExpectedFrames(in, Settings(40, 40, 9, lowpass::kCheckRectangular, DefaultSimd()), true);
     for (int f = 0; f < kFrames; ++f) EXPECT_EQ(ByteMismatches(out.frames[f], expected[f]), 0) << "frame " << f + 1;
 }
 
@@ -233,7 +235,7 @@ TEST(EndToEnd, RawHostFramesAreFilteredAsFuncProcFiltersThem) {
     ASSERT_EQ(r.status, 0) << r.err;
     std::string expected;
     for (const Picture& p : frames)
-        expected += Yc48Bytes(Reference(p, Settings(32, 32, 7, lowpass::cli::kCheckBlackman, DefaultSimd())));
+        expected += Yc48Bytes(Reference(p, Settings(32, 32, 7, lowpass::kCheckBlackman, DefaultSimd())));
     EXPECT_EQ(r.out.size(), expected.size());
     EXPECT_EQ(ByteMismatches(r.out, expected), 0);
 }
@@ -248,20 +250,13 @@ TEST(EndToEnd, EachEngineGivesThatEnginesOutput) {
     }
     GetFilterTable();
     const int caps = lowpass::cpuCaps;
-    const struct {
-        const char* name;
-        FilterProcFunc proc;
-        int need;
-    } engines[] = {{"scalar", lowpass::ProcScalar, 0},
-                   {"mmx", lowpass::ProcMmx, lowpass::kCpuCapsMmx},
-                   {"sse", lowpass::ProcSse, lowpass::kCpuCapsSse}};
     std::string scalarOut;
     int ran = 0;
-    for (const auto& e : engines) {
+    for (const lowpass::Engine& e : lowpass::Engines()) {
         const RunResult r =
             RunTool({"--format", "yc48", "--size", "70x50", "-x", "32", "-y", "32", "--taps", "5", "--engine", e.name},
                     input);
-        if (e.need != 0 && !(caps & e.need)) {
+        if (!lowpass::CanRun(e, caps)) {
             EXPECT_EQ(r.status, 2) << e.name;
             EXPECT_NE(r.err.find("cannot run"), std::string::npos) << r.err;
             EXPECT_EQ(r.out, "");
@@ -270,12 +265,12 @@ TEST(EndToEnd, EachEngineGivesThatEnginesOutput) {
         ASSERT_EQ(r.status, 0) << e.name << ": " << r.err;
         std::string expected;
         for (const Picture& p : frames)
-            expected += Yc48Bytes(Reference(p, Settings(32, 32, 5, lowpass::cli::kCheckBlackman, 1), e.proc));
+            expected += Yc48Bytes(Reference(p, Settings(32, 32, 5, lowpass::kCheckBlackman, 1), lowpass::FrameProcFor(e)));
         EXPECT_EQ(ByteMismatches(r.out, expected), 0) << e.name;
-        if (e.proc == lowpass::ProcScalar) scalarOut = r.out;
-        if (e.proc == lowpass::ProcMmx) {
-            EXPECT_GT(ByteMismatches(r.out, scalarOut), 0) << "mmx output is the scalar one";
-        }
+        if (&e == &lowpass::PortableEngine())
+            scalarOut = r.out;
+        else
+            EXPECT_GT(ByteMismatches(r.out, scalarOut), 0) << e.name << " output is the scalar one";
         ++ran;
     }
     EXPECT_GE(ran, 1);

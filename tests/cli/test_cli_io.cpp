@@ -342,7 +342,7 @@ TEST(Options, FilesFormatsAndEngines) {
     const CliOptions a = ParseOptions({"in.y4m", "out.y4m", "--engine", "mmx"});
     EXPECT_EQ(a.input, "in.y4m");
     EXPECT_EQ(a.output, "out.y4m");
-    EXPECT_EQ(a.engine, Engine::Mmx);
+    EXPECT_EQ(a.engine, lowpass::FindEngine("mmx"));
     const CliOptions b = ParseOptions({"--format", "yc48", "--size", "720x480", "-"});
     EXPECT_EQ(b.format, VideoFormat::Yc48);
     EXPECT_EQ(b.width, 720);

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "host/filter_export.h"
+#include "plugin/filter_export.h"
 #include "tools/cli/cli_error.h"
 #include "tools/cli/demo.h"
 #include "tools/cli/host_session.h"
