@@ -37,6 +37,12 @@ bool IsRatio(const std::string& text) {
     throw CliError(kExitBadInput, "malformed YUV4MPEG2 header: " + what);
 }
 
+// A header or FRAME line may end in CR LF (a stream that went through a
+// text-mode tool); the CR is not part of the last parameter.
+std::string WithoutCarriageReturn(const std::string& line) {
+    return !line.empty() && line.back() == '\r' ? line.substr(0, line.size() - 1) : line;
+}
+
 }  // namespace
 
 std::string Quote(const std::string& text, std::size_t maxLength) {
@@ -89,10 +95,11 @@ void CheckMagic(const std::string& line) {
 
 }  // namespace
 
-Y4mHeader ParseY4mHeader(const std::string& line) {
+Y4mHeader ParseY4mHeader(const std::string& lineAsRead) {
+    const std::string line = WithoutCarriageReturn(lineAsRead);
     CheckMagic(line);
     Y4mHeader header;
-    header.line = line;
+    header.line = lineAsRead;
     std::string colour;  // without the tag letter; absent means 4:2:0
     bool haveColour = false;
     std::size_t pos = kMagicLength;
@@ -135,15 +142,16 @@ Y4mHeader ParseY4mHeader(const std::string& line) {
     } else if (haveColour && colour == "mono") {
         header.mono = true;
     } else {
-        const std::string name = haveColour ? "C" + colour : "no C parameter, which means 4:2:0";
-        throw CliError(kExitBadInput, "unsupported YUV4MPEG2 colour space (" + name +
-                                          "): lowpass reads 8-bit C444 or Cmono; convert with ffmpeg -pix_fmt yuv444p "
+        const std::string name = haveColour ? Quote("C" + colour) : "(no C parameter, which means 4:2:0)";
+        throw CliError(kExitBadInput, "unsupported YUV4MPEG2 colour space " + name +
+                                          ": lowpass reads 8-bit C444 or Cmono; convert with ffmpeg -pix_fmt yuv444p "
                                           "(or -pix_fmt gray)");
     }
     return header;
 }
 
-void CheckFrameHeader(const std::string& line, long long frameNumber) {
+void CheckFrameHeader(const std::string& lineAsRead, long long frameNumber) {
+    const std::string line = WithoutCarriageReturn(lineAsRead);
     if (line.compare(0, 5, "FRAME") != 0 || (line.size() > 5 && line[5] != ' '))
         throw CliError(kExitBadInput, FrameLabel(frameNumber) + ": expected a FRAME header, found " + Quote(line));
 }

@@ -48,13 +48,14 @@ struct Y4mHeader {
     int width = 0;
     int height = 0;
     bool mono = false;  // Cmono: luma only
-    std::string line;   // the header line as read, without its newline
+    std::string line;   // the header line as read (with a CR it ended in), without its newline
 };
 
-// Parses a YUV4MPEG2 stream header line (without its newline).
+// Parses a YUV4MPEG2 stream header line (without its newline; one CR
+// before the newline is allowed and kept in the line).
 Y4mHeader ParseY4mHeader(const std::string& line);
 // Checks a frame header line (without its newline): "FRAME", optionally
-// followed by a space and parameters.
+// followed by a space and parameters, and optionally ending in one CR.
 void CheckFrameHeader(const std::string& line, long long frameNumber);
 
 // Bytes of one frame's picture data (after its FRAME line).
