@@ -20,6 +20,8 @@ test_packages=(
   g++-multilib qemu-user
   g++-mingw-w64-i686 wine wine32
   locales
+  # test set: the fuzz targets (clang with libFuzzer and its sanitizer runtimes)
+  clang-14 libclang-rt-14-dev
 )
 
 case "$job" in

@@ -148,6 +148,17 @@ else
   failed=$((failed + 1))
 fi
 
+# The fuzz targets of the tool's video readers (clang, libFuzzer, address
+# and undefined-behaviour sanitizers): the seed corpus replayed, then 20
+# seconds of fuzzing per target. README, Fuzzing, says how to fuzz longer.
+if build fuzz; then
+  run_counted "fuzz targets of the tool's readers (corpus replay, 2 x 20 s of fuzzing)" \
+    bash tools/run-fuzz.sh build/fuzz 20
+else
+  failures+=("build fuzz failed")
+  failed=$((failed + 1))
+fi
+
 # The optimised build of everything (tools, tests, benchmarks) is only
 # built here, so that warnings that show only with optimisation are caught;
 # README, Performance, says how to run the benchmarks. A failed build counts

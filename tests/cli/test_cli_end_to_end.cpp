@@ -7,7 +7,10 @@
 
 #include <png.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -431,6 +434,61 @@ TEST(BadInput, FilesThatCannotBeOpenedOrWouldBeOverwritten) {
     EXPECT_EQ(same.status, 2);
     ExpectOneLine(same, "is the input file", "same file");
     EXPECT_EQ(ReadFile(dir.Path("in.y4m")), clip);
+}
+
+TEST(WriteFault, AFileIsCutBackToItsWholeFramesAndAPipeIsToldHowManyItGot) {
+    const std::string clip = MakeClip("yuv444p");
+    ASSERT_FALSE(clip.empty());
+    ScratchDir dir;
+    WriteFile(dir.Path("in.y4m"), clip);
+    const std::vector<std::string> settings = {"-x", "48", "-y", "32"};
+    const RunResult full = RunTool(settings, clip);
+    ASSERT_EQ(full.status, 0) << full.err;
+    const long long header = static_cast<long long>(clip.find('\n')) + 1;
+    const long long frame = 6 + 3 * kW * kH;
+    const std::string fault = std::string("cannot write the output: ") + std::strerror(EFBIG) + "; ";
+    const struct {
+        long long limit;
+        long long kept;
+        std::string says;
+    } cases[] = {
+        {header + 2 * frame + 953, header + 2 * frame, "the output was cut back to the 2 whole frames written before the fault"},
+        {header + 1, header, "the output was cut back to the stream header written before the fault (no whole frame)"},
+        {header - 1, 0, "the output was cut back to empty"},
+        {header + 2 * frame, header + 2 * frame, "2 whole frames were written before the fault"},  // nothing to cut
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {dir.Path("in.y4m"), dir.Path("out.y4m")};
+        args.insert(args.end(), settings.begin(), settings.end());
+        const RunResult r = RunToolWithOutputFault(args, {.fileSizeLimit = c.limit});
+        const std::string label = "file size limit " + std::to_string(c.limit);
+        EXPECT_EQ(r.status, 3) << label;
+        ExpectOneLine(r, fault + c.says, label);
+        const std::string written = ReadFile(dir.Path("out.y4m"));
+        EXPECT_EQ(static_cast<long long>(written.size()), c.kept) << label;
+        EXPECT_EQ(ByteMismatches(written, full.out.substr(0, static_cast<std::size_t>(c.kept))), 0) << label;
+    }
+
+    // A pipe that is closed in the middle of frame 3 (raw frames larger than
+    // the pipe's buffer) has taken all of frames 1 and 2 and part of 3.
+    const FILTER* d = GetFilterTable();
+    constexpr int w = 256, h = 256;
+    constexpr long long rawFrame = w * h * 6;
+    std::string raw;
+    for (int f = 0; f < 4; ++f) raw += Yc48Bytes(RandomPicture(w, h, 900 + f, -1000, 5000));
+    WriteFile(dir.Path("in.yc48"), raw);
+    const RunResult r = RunToolWithOutputFault({"--format", "yc48", "--size", "256x256", "-x", std::to_string(d->track_e[0]),
+                                                "-y", std::to_string(d->track_e[1]), dir.Path("in.yc48")},
+                                               {.pipeReadLimit = 2 * rawFrame + 1000});
+    EXPECT_EQ(r.status, 3);
+    ExpectOneLine(r, std::string("cannot write the output: ") + std::strerror(EPIPE) +
+                         "; 2 whole frames were written before the fault, then ", "pipe");
+    long long partBytes = -1;
+    EXPECT_EQ(std::sscanf(r.err.c_str() + r.err.find(", then ") + 7, "%lld bytes of frame 3\n", &partBytes), 1) << r.err;
+    EXPECT_GE(partBytes, 1000) << r.err;
+    EXPECT_LT(partBytes, rawFrame) << r.err;
+    EXPECT_NE(r.err.find(" bytes of frame 3\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, raw.substr(0, r.out.size()));
 }
 
 TEST(Help, ListsTheOptionsWithTheDescriptorsRanges) {

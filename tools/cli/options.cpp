@@ -235,7 +235,9 @@ std::string HelpText(const FILTER& d) {
            "Greyscale input has neutral chroma (0); greyscale output drops the chroma.\n"
            "\n"
            "Errors are one line on standard error; frames before a fault are written\n"
-           "whole, frame numbers count from 1. Exit status: 0 done, 1 bad input video,\n"
+           "whole (when a write fails part-way, an output file is cut back to its last\n"
+           "whole frame; for a pipe the message says how many whole frames it got),\n"
+           "frame numbers count from 1. Exit status: 0 done, 1 bad input video,\n"
            "2 bad option or engine not available, 3 a file could not be read or written.\n"
            "A progress line appears when standard error is a terminal.\n";
 }
