@@ -10,7 +10,8 @@ namespace {
 // threads: each band produces a contiguous range of lines.
 struct BandedPass {
     Pass pass;
-    PassJob job;  // first/end span the whole pass
+    void (*afterBand)();  // the engine's afterPasses: a band leaves its thread as it found it
+    PassJob job;          // first/end span the whole pass
 };
 
 void RunBand(int band, int bands, void* argument) {
@@ -20,11 +21,15 @@ void RunBand(int band, int bands, void* argument) {
     const long long lines = banded.job.end - banded.job.first;
     job.first = banded.job.first + static_cast<int>(lines * band / bands);
     job.end = banded.job.first + static_cast<int>(lines * (band + 1) / bands);
-    if (job.first < job.end) banded.pass(job);
+    if (job.first >= job.end) return;
+    banded.pass(job);
+    // A band may run on a thread of the host's that does floating-point
+    // work of its own next: it must not be left in MMX state.
+    if (banded.afterBand != nullptr) banded.afterBand();
 }
 
-void RunPass(const FrameContext& context, Pass pass, const PassJob& job) {
-    BandedPass banded{pass, job};
+void RunPass(const FrameContext& context, Pass pass, void (*afterBand)(), const PassJob& job) {
+    BandedPass banded{pass, afterBand, job};
     if (context.bands != nullptr && context.bands->run != nullptr &&
         context.bands->run(context.bands->context, RunBand, &banded))
         return;
@@ -47,11 +52,11 @@ void RunFramePasses(const FrameContext& context, const KernelSettings& settings,
         RebuildKernel(cache, settings, frame.w, frame.h);
     }
     if (frame.w > settings.x) {
-        RunPass(context, passes.horizontal, JobFor(frame, settings, cache.horizontal, cache, frame.h));
+        RunPass(context, passes.horizontal, passes.afterPasses, JobFor(frame, settings, cache.horizontal, cache, frame.h));
         std::swap(frame.edit, frame.temp);
     }
     if (frame.h > settings.y) {
-        RunPass(context, passes.vertical, JobFor(frame, settings, cache.vertical, cache, frame.w));
+        RunPass(context, passes.vertical, passes.afterPasses, JobFor(frame, settings, cache.vertical, cache, frame.w));
         std::swap(frame.edit, frame.temp);
     }
     if (passes.afterPasses != nullptr) passes.afterPasses();

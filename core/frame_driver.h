@@ -13,6 +13,7 @@ namespace lowpass {
 
 // An engine's HorizontalPass and VerticalPass, and what must run once after
 // them (the vector engines leave MMX state; the portable one needs nothing).
+// The driver also runs afterPasses after every band, on the band's thread.
 struct PassPair {
     Pass horizontal;
     Pass vertical;
@@ -36,6 +37,9 @@ struct FrameContext {
     // MMX state on a processor with MMX).
     void (*beforeKernelDesign)();
     // Runs each pass in bands when set; otherwise one band on this thread.
+    // If the runner fails (returns false) the driver runs the whole pass on
+    // this thread: a band only reads the pass's source and writes its own
+    // lines, so bands the runner did run are simply written again.
     const BandRunner* bands;
 };
 

@@ -5,9 +5,11 @@
 #include <utility>
 
 #include "plugin/filter_settings.h"
+#include "plugin/host_threads.h"
 #include "plugin/plugin_state.h"
 #include "simd/cpu_probe.h"
 #include "simd/mmx_state.h"
+#include "simd/mxcsr.h"
 
 namespace lowpass {
 
@@ -17,8 +19,19 @@ BOOL RunHostFrame(FILTER* fp, FILTER_PROC_INFO* fpip, const Engine& engine) {
     const KernelSettings settings{ClampTarget(fp->track[kTrackX]), ClampTarget(fp->track[kTrackY]),
                                   ClampTaps(fp->track[kTrackTaps]), windowWeights};
     FrameBuffers frame{fpip->ycp_edit, fpip->ycp_temp, fpip->w, fpip->h, fpip->max_w};
+    // The passes run in bands on the host's worker threads when it lends
+    // them, under this thread's SSE rounding mode.
+    HostThreads threads{nullptr, false, 0};
+    const BandRunner hostRunner{RunBandsOnHostThreads, &threads};
+    const BandRunner* runner = nullptr;
+    if (fp->exfunc != nullptr && fp->exfunc->exec_multi_thread_func != nullptr) {
+        threads.exec = fp->exfunc->exec_multi_thread_func;
+        threads.copyMxcsr = (cpuCaps & kCpuCapsSse) != 0;
+        if (threads.copyMxcsr) threads.mxcsr = ReadMxcsr();
+        runner = &hostRunner;
+    }
     // The kernel design's floating point shares its registers with MMX.
-    const FrameContext context{&kernelCache, (cpuCaps & kCpuCapsMmx) != 0 ? ClearMmxState : nullptr, nullptr};
+    const FrameContext context{&kernelCache, (cpuCaps & kCpuCapsMmx) != 0 ? ClearMmxState : nullptr, runner};
     RunFramePasses(context, settings, frame, engine.passes);
     fpip->ycp_edit = frame.edit;
     fpip->ycp_temp = frame.temp;

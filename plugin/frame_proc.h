@@ -11,7 +11,9 @@ namespace lowpass {
 // Builds the frame and the settings from the host's records (taps clamped
 // to the tables, a target below zero taken as 0), runs the driver with the
 // engine's passes on the process-wide kernel cache, and hands the result
-// back in fpip->ycp_edit. Always TRUE.
+// back in fpip->ycp_edit. When the host's exfunc offers
+// exec_multi_thread_func, each pass runs in bands on its worker threads
+// (plugin/host_threads.h); otherwise on this thread alone. Always TRUE.
 BOOL RunHostFrame(FILTER* fp, FILTER_PROC_INFO* fpip, const Engine& engine);
 
 // The func_proc entry of an engine of the table.
