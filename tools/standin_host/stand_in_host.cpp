@@ -37,6 +37,18 @@ StandInHost::StandInHost(const FILTER* descriptor) {
     filter.exfunc = &exfunc;
 }
 
+// A pool that goes away stops being the host pool (see ~ThreadPool).
+StandInHost::~StandInHost() = default;
+
+void StandInHost::SetThreads(int threads) {
+    pool.reset();
+    exfunc.exec_multi_thread_func = nullptr;
+    if (threads < 1) return;
+    pool = std::make_unique<threads::ThreadPool>(threads);
+    threads::SetHostPool(pool.get());
+    exfunc.exec_multi_thread_func = threads::ExecOnHostPool;
+}
+
 void StandInHost::SetTrack(int x, int y, int taps) {
     track[0] = x;
     track[1] = y;

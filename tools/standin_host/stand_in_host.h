@@ -5,10 +5,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "host/host_api.h"
+#include "tools/threads/thread_pool.h"
 
 namespace lowpass::standin {
 
@@ -22,13 +24,24 @@ struct StandInHost {
     BOOL active = TRUE;  // what is_filter_active answers
 
     // A host record copied from a descriptor (or empty), with track, check
-    // and exfunc pointing at this host's own arrays.
+    // and exfunc pointing at this host's own arrays. It offers no
+    // exec_multi_thread_func until SetThreads.
     explicit StandInHost(const FILTER* descriptor = nullptr);
+    ~StandInHost();
     StandInHost(const StandInHost&) = delete;
     StandInHost& operator=(const StandInHost&) = delete;
 
     void SetTrack(int x, int y, int taps);
     void SetCheck(int simd, int rectangular, int hanning, int hamming, int blackman);
+
+    // threads >= 1: exec_multi_thread_func runs its body on a pool of that
+    // many threads (the calling thread and threads - 1 workers; the pool
+    // becomes the process's host pool). 0: the entry is null, as for a host
+    // without the service.
+    void SetThreads(int threads);
+    // The pool SetThreads made (public like every member: the record must
+    // stay standard-layout, with `filter` first).
+    std::unique_ptr<threads::ThreadPool> pool;
 };
 
 // A frame buffer as the host allocates it: max_h rows of max_w pixels, with
