@@ -5,8 +5,10 @@
 #   - its version resource reads back through the version API under wine
 #     (language 0x0411, code page 932, versions, Japanese description);
 #   - no SSE instruction outside the SSE engine (and the probe's one guarded
-#     XORPS), and no MMX instruction outside the vector engines, so that the
-#     plug-in loads and runs on a processor with MMX only, or with neither.
+#     XORPS, and the STMXCSR/LDMXCSR of the MXCSR helper, which runs only
+#     on a processor with SSE), and no MMX instruction outside the vector
+#     engines, so that the plug-in loads and runs on a processor with MMX
+#     only, or with neither.
 # Prints one PASS/FAIL line per check and "N passed, M failed"; exits
 # non-zero if anything failed.
 #   tools/check-auf.sh [build-dir]
@@ -177,6 +179,7 @@ sse_bad=()
 mmx_allowed=0
 mmx_bad=()
 sse_in_engine=0
+sse_in_mxcsr=0
 mmx_in_engine=0
 probe_xorps=$(awk '/<_?lowpass_xorps_begin>:/ {print $1; exit}' <<<"$disassembly")
 while read -r kind addr object text; do
@@ -187,6 +190,8 @@ while read -r kind addr object text; do
       sse_allowed=$((sse_allowed + 1)); sse_in_engine=$((sse_in_engine + 1))
     elif [ "$file" = "cpu_probe.cpp.obj" ] && [ "$addr" = "$probe_xorps" ] && [[ "$text" == xorps* ]]; then
       sse_allowed=$((sse_allowed + 1))
+    elif [ "$file" = "mxcsr.cpp.obj" ] && [[ "$text" == stmxcsr* || "$text" == ldmxcsr* ]]; then
+      sse_allowed=$((sse_allowed + 1)); sse_in_mxcsr=$((sse_in_mxcsr + 1))
     else
       sse_bad+=("$addr $file: $text")
     fi
@@ -204,11 +209,13 @@ if [ "$sse_in_engine" -gt 0 ]; then pass "the scan finds the SSE engine's instru
 else fail "the scan found no SSE instruction in pass_sse.cpp: the scan or the map attribution is broken"; fi
 if [ "$mmx_in_engine" -gt 0 ]; then pass "the scan finds the MMX engine's instructions ($mmx_in_engine in pass_mmx.cpp)"
 else fail "the scan found no MMX instruction in pass_mmx.cpp: the scan or the map attribution is broken"; fi
+if [ "$sse_in_mxcsr" -eq 2 ]; then pass "the MXCSR helper's STMXCSR and LDMXCSR are found (mxcsr.cpp)"
+else fail "expected one STMXCSR and one LDMXCSR in mxcsr.cpp, found $sse_in_mxcsr: the scan or the map attribution is broken"; fi
 if [ -n "$probe_xorps" ]; then pass "the probe's guarded XORPS is at 0x$probe_xorps"
 else fail "the probe's guarded XORPS (lowpass_xorps_begin) was not found"; fi
 
 if [ "${#sse_bad[@]}" -eq 0 ]; then
-  pass "no SSE instruction outside the SSE engine and the probe's XORPS ($sse_allowed allowed ones)"
+  pass "no SSE instruction outside the SSE engine, the probe's XORPS and the MXCSR helper ($sse_allowed allowed ones)"
 else
   fail "${#sse_bad[@]} SSE instructions outside the SSE engine:"
   printf '    %s\n' "${sse_bad[@]:0:20}"
