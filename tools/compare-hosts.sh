@@ -3,9 +3,11 @@
 # on the 32-bit Windows plug-in (lowpass.auf), and compares what the two did:
 # every "out" line (descriptor, settings, size messages, and the SHA-256 of
 # every filtered frame for SIMD on and off, the four windows, twelve sizes
-# and four N) must be identical. Does the same with the MMX-only variant of
-# the host, and then compares the kernel tables of both builds entry by
-# entry.
+# and four N) must be identical. The reference is the native plug-in on a
+# host without exec_multi_thread_func; every other run lends it worker
+# threads (natively 3; under wine 1, 2 and 4), whose rounding mode differs
+# from the caller's. Does the same with the MMX-only variant of the host,
+# and then compares the kernel tables of both builds entry by entry.
 # Prints one PASS/FAIL line per check and "N passed, M failed".
 #   tools/compare-hosts.sh NATIVE-BUILD-DIR [WINDOWS-BUILD-DIR]
 set -uo pipefail
@@ -40,22 +42,35 @@ run_host() {  # label output command...
   fi
 }
 
-run_host "native" "$work/native.txt" \
-  "$native/tools/standin_host/lowpass-host" "$native/plugin/lowpass.so"
-run_host "32-bit Windows (wine)" "$work/windows.txt" \
-  "$wine" "$windows/tools/standin_host/lowpass-host.exe" "$windows/plugin/lowpass.auf"
+# compare LABEL REFERENCE OUTPUT: the "out" lines must be identical.
+compare() {
+  local label=$1 reference=$2 output=$3
+  local lines frames differing
+  lines=$(wc -l <"$reference")
+  frames=$(grep -c '^out frame ' "$reference")
+  if [ "$lines" -gt 0 ] && cmp -s "$reference" "$output"; then
+    pass "$label: identical results, $lines lines, $frames filtered frames compared by SHA-256"
+  else
+    differing=$(diff "$reference" "$output" | grep -c '^<')
+    fail "$label: $differing of $lines lines differ:"
+    diff "$reference" "$output" | head -n 12 | cut -c1-240 | sed 's/^/    /'
+  fi
+}
 
+run_host "native, no threads" "$work/native.txt" \
+  "$native/tools/standin_host/lowpass-host" "$native/plugin/lowpass.so" --threads 0
 grep -E '^out ' "$work/native.txt" >"$work/native.out"
-grep -E '^out ' "$work/windows.txt" >"$work/windows.out"
-lines=$(wc -l <"$work/native.out")
-frames=$(grep -c '^out frame ' "$work/native.out")
-if [ "$lines" -gt 0 ] && cmp -s "$work/native.out" "$work/windows.out"; then
-  pass "native and Windows plug-in gave identical results: $lines lines, $frames filtered frames compared by SHA-256"
-else
-  differing=$(diff "$work/native.out" "$work/windows.out" | grep -c '^<')
-  fail "native and Windows plug-in differ in $differing of $lines lines:"
-  diff "$work/native.out" "$work/windows.out" | head -n 12 | cut -c1-240 | sed 's/^/    /'
-fi
+run_host "native, 3 threads" "$work/native-3.txt" \
+  "$native/tools/standin_host/lowpass-host" "$native/plugin/lowpass.so" --threads 3
+grep -E '^out ' "$work/native-3.txt" >"$work/native-3.out"
+compare "native plug-in with 3 threads and without" "$work/native.out" "$work/native-3.out"
+for threads in 1 2 4; do
+  run_host "32-bit Windows (wine), $threads threads" "$work/windows-$threads.txt" \
+    "$wine" "$windows/tools/standin_host/lowpass-host.exe" "$windows/plugin/lowpass.auf" --threads "$threads"
+  grep -E '^out ' "$work/windows-$threads.txt" >"$work/windows-$threads.out"
+  compare "native (no threads) and Windows plug-in ($threads threads)" "$work/native.out" "$work/windows-$threads.out"
+done
+cp "$work/windows-2.out" "$work/windows.out"
 
 # Every engine the settings can choose here must have filtered frames.
 for engine in scalar sse; do
@@ -70,14 +85,14 @@ echo "info: engines chosen by the settings: $(sed -n 's/^out engines //p' "$work
 # lowpass-host-mmx is the same host linked with the filter, with the
 # capabilities set to MMX only after GetFilterTable; it drives the same
 # cases through the settings, so the MMX driver runs in both builds.
-run_host "native, MMX only" "$work/native-mmx.txt" "$native/tools/standin_host/lowpass-host-mmx"
-run_host "32-bit Windows (wine), MMX only" "$work/windows-mmx.txt" \
-  "$wine" "$windows/tools/standin_host/lowpass-host-mmx.exe"
+run_host "native, MMX only" "$work/native-mmx.txt" "$native/tools/standin_host/lowpass-host-mmx" --threads 0
+run_host "32-bit Windows (wine), MMX only, 3 threads" "$work/windows-mmx.txt" \
+  "$wine" "$windows/tools/standin_host/lowpass-host-mmx.exe" --threads 3
 grep -E '^out ' "$work/native-mmx.txt" >"$work/native-mmx.out"
 grep -E '^out ' "$work/windows-mmx.txt" >"$work/windows-mmx.out"
 mmx_cases=$(grep -c '^out frame .* engine=mmx ' "$work/windows-mmx.out")
 if [ "$mmx_cases" -gt 0 ] && cmp -s "$work/native-mmx.out" "$work/windows-mmx.out"; then
-  pass "MMX only: native and Windows build gave identical results, $mmx_cases cases with the MMX engine"
+  pass "MMX only: native (no threads) and Windows build (3 threads) gave identical results, $mmx_cases cases with the MMX engine"
 else
   fail "MMX only: $mmx_cases MMX cases; $(diff "$work/native-mmx.out" "$work/windows-mmx.out" | grep -c '^<') lines differ"
   diff "$work/native-mmx.out" "$work/windows-mmx.out" | head -n 8 | cut -c1-240 | sed 's/^/    /'
@@ -85,7 +100,7 @@ fi
 
 # For information: the same host under MinGW's start-up control word
 # 0x037F (64-bit precision) instead of the editor's 0x027F.
-"$wine" "$windows/tools/standin_host/lowpass-host.exe" "$windows/plugin/lowpass.auf" --x87 037f 2>&1 |
+"$wine" "$windows/tools/standin_host/lowpass-host.exe" "$windows/plugin/lowpass.auf" --x87 037f --threads 2 2>&1 |
   tr -d '\r' | grep -E '^out ' >"$work/windows-037f.out"
 if cmp -s "$work/native.out" "$work/windows-037f.out"; then
   echo "info: with the x87 control word 0x037F the Windows results are the same too"

@@ -74,7 +74,8 @@ extern "C" std::uint32_t lowpass_entry_esp();
 
 namespace {
 
-int nextOffset = 0;
+// Per thread: the workers of exec_multi_thread_func call in too.
+thread_local int nextOffset = 0;
 
 // 4, 8, 12, 4, ...: never the 16-byte alignment GCC's own code keeps.
 int NextOffset() {
@@ -118,6 +119,10 @@ BOOL CallWndProc(FilterWndProcFunc f, HWND hwnd, UINT message, WPARAM wparam, LP
         Invoke(f, {Word(hwnd), Word(message), Word(wparam), Word(lparam), Word(editp), Word(fp)}));
 }
 
+void CallThreadBody(ExFuncThreadBody f, int threadId, int threadNum, void* p1, void* p2) {
+    Invoke(f, {Word(threadId), Word(threadNum), Word(p1), Word(p2)});
+}
+
 bool StackMisalignmentWorks(std::string* detail) {
     for (int offset : {4, 8, 12}) {
         for (int count : {0, 1, 2, 6}) {
@@ -158,6 +163,20 @@ std::uint32_t ReadMxcsr() {
     // here, behind the CPUID test above.
     __asm__ __volatile__("stmxcsr %0" : "=m"(value));
     return value;
+}
+
+void SetMxcsr(std::uint32_t value) {
+    unsigned eax = 1, ebx = 0, ecx = 0, edx = 0;
+    __asm__ __volatile__("cpuid" : "+a"(eax), "=b"(ebx), "+c"(ecx), "=d"(edx));
+    if (!(edx & (1u << 25))) return;
+    __asm__ __volatile__("ldmxcsr %0" : : "m"(value));
+}
+
+std::uint16_t ReadX87TagWord() {
+    // FNSTENV masks the exceptions; the environment is loaded back.
+    unsigned char env[28];
+    __asm__ __volatile__("fnstenv %0\n\tfldenv %0" : "=m"(env) : : "memory");
+    return static_cast<std::uint16_t>(env[8] | env[9] << 8);
 }
 
 namespace {
@@ -237,6 +256,10 @@ BOOL CallWndProc(FilterWndProcFunc f, HWND hwnd, UINT message, WPARAM wparam, LP
     return f(hwnd, message, wparam, lparam, editp, fp);
 }
 
+void CallThreadBody(ExFuncThreadBody f, int threadId, int threadNum, void* p1, void* p2) {
+    f(threadId, threadNum, p1, p2);
+}
+
 bool StackMisalignmentWorks(std::string* detail) {
     if (detail) *detail = "plain calls (the 4-byte stack of the editor exists only on 32-bit Windows)";
     return true;
@@ -265,6 +288,24 @@ std::uint32_t ReadMxcsr() {
     return 0;
 #endif
 }
+
+void SetMxcsr(std::uint32_t value) {
+#if defined(__x86_64__)
+    __asm__ __volatile__("ldmxcsr %0" : : "m"(value));
+#else
+    (void)value;
+#endif
+}
+
+#if defined(__i386__) || defined(__x86_64__)
+std::uint16_t ReadX87TagWord() {
+    unsigned char env[28];
+    __asm__ __volatile__("fnstenv %0\n\tfldenv %0" : "=m"(env) : : "memory");
+    return static_cast<std::uint16_t>(env[8] | env[9] << 8);
+}
+#else
+std::uint16_t ReadX87TagWord() { return 0xFFFF; }
+#endif
 
 bool OwnerWindows::Create(std::string* error) {
     if (error) *error = "no window system here";

@@ -27,6 +27,8 @@ BOOL CallProc(FilterProcFunc f, FILTER* fp, FILTER_PROC_INFO* fpip);
 BOOL CallUpdate(FilterUpdateFunc f, FILTER* fp, int status);
 BOOL CallWndProc(FilterWndProcFunc f, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, void* editp,
                  FILTER* fp);
+// The body of exec_multi_thread_func, called the same way on a worker.
+void CallThreadBody(ExFuncThreadBody f, int threadId, int threadNum, void* p1, void* p2);
 
 // True when the trampoline really calls with the stack offset it claims
 // (checked with a probe function that reports its caller's stack pointer).
@@ -38,8 +40,12 @@ bool StackMisalignmentWorks(std::string* detail);
 bool HasX87ControlWord();
 void SetX87ControlWord(std::uint16_t word);
 std::uint16_t ReadX87ControlWord();
-// MXCSR where the processor has SSE (0 otherwise).
+// MXCSR where the processor has SSE (0 otherwise; Set then does nothing).
 std::uint32_t ReadMxcsr();
+void SetMxcsr(std::uint32_t value);
+// The x87 tag word on x86 (0xFFFF: every register empty, as after EMMS;
+// MMX code leaves registers marked in use); 0xFFFF elsewhere.
+std::uint16_t ReadX87TagWord();
 
 // The editor's main window and the filter's settings window, owned by it.
 // On Windows both are real (hidden) windows and the main window's window

@@ -10,20 +10,29 @@
 // with "check " are this program's own verdicts; the exit status is non-zero
 // if any of them failed.
 //
-//   lowpass-host MODULE [--x87 HEX] [--dump CASE]
+//   lowpass-host MODULE [--x87 HEX] [--threads N] [--dump CASE]
+//
+// --threads N: exec_multi_thread_func runs its body on N threads (default
+// the processor count); 0 leaves the entry null. Each worker starts the
+// body rounding toward zero, unlike the caller: the plug-in must convert
+// under the caller's mode and hand every worker back its own, out of MMX
+// state.
 //
 // Built as lowpass-host-mmx (LOWPASS_HOST_MMX_ONLY), the same program is
 // linked with the filter instead of loading it, and after every
 // GetFilterTable it sets the probed capabilities to "MMX only": the way to
 // have the settings choose the MMX engine on a processor with SSE, and so
 // to compare the MMX engine of the native and the Windows build too.
-//   lowpass-host-mmx [--x87 HEX] [--dump CASE]
+//   lowpass-host-mmx [--x87 HEX] [--threads N] [--dump CASE]
+#include <atomic>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -32,6 +41,7 @@
 #include "tools/standin_host/stand_in_host.h"
 #include "tools/standin_host/host_platform.h"
 #include "tools/standin_host/sha256.h"
+#include "tools/threads/thread_pool.h"
 
 #if defined(LOWPASS_HOST_MMX_ONLY)
 #include "plugin/filter_export.h"
@@ -114,6 +124,14 @@ struct Host {
     int callbacks = 0;
     int stateChanges = 0;
     std::string firstStateChange;
+
+    // exec_multi_thread_func's workers (null: the entry is null).
+    std::unique_ptr<lowpass::threads::ThreadPool> pool;
+    int execCalls = 0;
+    std::atomic<int> workerBodies{0};
+    std::atomic<int> workerStateChanges{0};
+    std::mutex workerMutex;
+    std::string firstWorkerChange;
 };
 
 Host host;
@@ -135,6 +153,49 @@ BOOL LP_CDECL IsActiveService(FILTER* fp) {
 BOOL LP_CDECL UnexpectedService() {
     ++host.unexpectedServices;
     return FALSE;
+}
+
+// exec_multi_thread_func. Each worker enters the body rounding toward zero
+// (the caller rounds to nearest): the plug-in must set the caller's mode
+// for its band and give the worker's back, leave the x87 control word and
+// leave no MMX state.
+struct WorkerCall {
+    ExFuncThreadBody body;
+    void* p1;
+    void* p2;
+};
+
+constexpr std::uint32_t kMxcsrRounding = 0x6000;
+constexpr std::uint32_t kWorkerRounding = 0x6000;  // toward zero
+
+void LP_CDECL CheckedWorker(int threadId, int threadNum, void* p1, void*) {
+    const WorkerCall& call = *static_cast<const WorkerCall*>(p1);
+    const std::uint32_t own = lowpass::standin::ReadMxcsr();
+    const std::uint16_t cw = lowpass::standin::ReadX87ControlWord();
+    const std::uint32_t mode = (own & ~kMxcsrRounding) | kWorkerRounding;
+    lowpass::standin::SetMxcsr(mode);
+    lowpass::standin::CallThreadBody(call.body, threadId, threadNum, call.p1, call.p2);
+    const std::uint32_t mxcsr = lowpass::standin::ReadMxcsr();
+    const std::uint16_t cwAfter = lowpass::standin::ReadX87ControlWord();
+    const std::uint16_t tags = lowpass::standin::ReadX87TagWord();
+    ++host.workerBodies;
+    if ((mxcsr & ~0x3Fu) != (mode & ~0x3Fu) || cwAfter != cw || tags != 0xFFFF) {
+        if (host.workerStateChanges++ == 0) {
+            std::lock_guard<std::mutex> lock(host.workerMutex);
+            host.firstWorkerChange = Printf("thread %d of %d left MXCSR 0x%08x (entered with 0x%08x), x87 control word "
+                                            "0x%04x (0x%04x), tag word 0x%04x",
+                                            threadId, threadNum, static_cast<unsigned>(mxcsr),
+                                            static_cast<unsigned>(mode), cwAfter, cw, tags);
+        }
+        if (cwAfter != cw) lowpass::standin::SetX87ControlWord(cw);
+    }
+    lowpass::standin::SetMxcsr(own);
+}
+
+BOOL LP_CDECL ExecMultiThreadService(ExFuncThreadBody body, void* p1, void* p2) {
+    ++host.execCalls;
+    WorkerCall call{body, p1, p2};
+    return host.pool->Run(CheckedWorker, &call, nullptr) ? TRUE : FALSE;
 }
 
 // After every callback: the plug-in must hand the processor back as it got
@@ -361,6 +422,7 @@ bool LoadAndDescribe(const char* path) {
         slots[i] = reinterpret_cast<void*>(&UnexpectedService);
     host.services.table.filter_window_update = WindowUpdateService;
     host.services.table.is_filter_active = IsActiveService;
+    host.services.table.exec_multi_thread_func = host.pool ? ExecMultiThreadService : nullptr;
     host.filter.track = host.track;
     host.filter.check = host.check;
     host.filter.exfunc = &host.services.table;
@@ -635,10 +697,13 @@ void FrameCases(int dumpCase) {
 int main(int argc, char** argv) {
     std::uint16_t controlWord = 0x027F;  // the editor's: 53-bit precision, round to nearest
     int dumpCase = -1;
+    int threads = lowpass::threads::ProcessorCount();
     const char* module = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--x87") == 0 && i + 1 < argc)
             controlWord = static_cast<std::uint16_t>(std::strtoul(argv[++i], nullptr, 16));
+        else if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc)
+            threads = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--dump") == 0 && i + 1 < argc)
             dumpCase = std::atoi(argv[++i]);
         else
@@ -648,7 +713,7 @@ int main(int argc, char** argv) {
     module = "(linked in)";
 #endif
     if (module == nullptr) {
-        std::fprintf(stderr, "usage: %s MODULE [--x87 HEX] [--dump CASE]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s MODULE [--x87 HEX] [--threads N] [--dump CASE]\n", argv[0]);
         return 2;
     }
     std::setvbuf(stdout, nullptr, _IOLBF, 1 << 16);
@@ -660,6 +725,9 @@ int main(int argc, char** argv) {
     host.controlWord = lowpass::standin::ReadX87ControlWord();
     host.mxcsr = lowpass::standin::ReadMxcsr();
     std::printf("info MXCSR 0x%08x\n", static_cast<unsigned>(host.mxcsr));
+    if (threads >= 1) host.pool = std::make_unique<lowpass::threads::ThreadPool>(threads);
+    std::printf("info exec_multi_thread_func: %s\n",
+                host.pool ? Printf("%d threads", host.pool->threads()).c_str() : "none (null entry)");
 
     std::string detail;
     const bool misaligned = lowpass::standin::StackMisalignmentWorks(&detail);
@@ -683,6 +751,13 @@ int main(int argc, char** argv) {
               Printf("services: only filter_window_update and is_filter_active called, with the editor's FILTER "
                      "(%d unexpected, %d with another record)",
                      host.unexpectedServices, host.servicesWithForeignFilter));
+        if (host.pool) {
+            Check(host.execCalls > 0 && host.workerBodies >= host.execCalls && host.workerStateChanges == 0,
+                  Printf("exec_multi_thread_func called %d times, %d worker bodies on %d threads; each worker "
+                         "handed back with its own MXCSR and x87 control word and no MMX state%s%s",
+                         host.execCalls, host.workerBodies.load(), host.pool->threads(),
+                         host.workerStateChanges ? ": " : "", host.firstWorkerChange.c_str()));
+        }
         Check(host.stateChanges == 0,
               Printf("%d callbacks left the x87 control word and MXCSR's control bits as they were%s%s", host.callbacks,
                      host.stateChanges ? ": " : "", host.firstStateChange.c_str()));
