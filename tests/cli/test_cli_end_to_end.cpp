@@ -317,15 +317,22 @@ TEST(BadInput, TruncatedAndMalformedFramesStopAfterTheWholeFramesBeforeThem) {
         {"garbage after the last frame", clip + "junk", "frame 4 (counted from 1) is truncated", 3},
         {"header only, cut", clip.substr(0, headerBytes - 1), "ends inside it", -1},
     };
-    for (const Case& c : cases) {
-        const RunResult r = RunTool(settings, c.input);
-        EXPECT_EQ(r.status, 1) << c.label;
-        ExpectOneLine(r, c.says, c.label);
-        if (c.wholeFrames >= 0) {
-            EXPECT_EQ(r.out.size(), headerBytes + c.wholeFrames * frameBytes) << c.label;
-            EXPECT_EQ(ByteMismatches(r.out, firstFrames(c.wholeFrames)), 0) << c.label;
-        } else {
-            EXPECT_EQ(r.out, "") << c.label;
+    // One thread, and three: a thread reading ahead meets the fault while
+    // the frames before it are still being filtered and written.
+    for (const char* threads : {"1", "3"}) {
+        std::vector<std::string> args = settings;
+        args.insert(args.end(), {"--threads", threads});
+        for (const Case& c : cases) {
+            const std::string label = c.label + ", " + threads + " threads";
+            const RunResult r = RunTool(args, c.input);
+            EXPECT_EQ(r.status, 1) << label;
+            ExpectOneLine(r, c.says, label);
+            if (c.wholeFrames >= 0) {
+                EXPECT_EQ(r.out.size(), headerBytes + c.wholeFrames * frameBytes) << label;
+                EXPECT_EQ(ByteMismatches(r.out, firstFrames(c.wholeFrames)), 0) << label;
+            } else {
+                EXPECT_EQ(r.out, "") << label;
+            }
         }
     }
 }
@@ -401,6 +408,8 @@ TEST(BadInput, OptionsOutOfRangeOrUnknownAreRefusedBeforeAnyOutput) {
         {{"--frobnicate"}, "unknown option"},
         {{"--format", "yc48"}, "--size"},
         {{"--format", "yc48", "--size", "0x1"}, "--size"},
+        {{"--threads", "0"}, "--threads must be 1..256"},
+        {{"--threads", "257"}, "--threads must be 1..256"},
     };
     for (const auto& c : cases) {
         const RunResult r = RunTool(c.args, clip);
@@ -458,15 +467,17 @@ TEST(WriteFault, AFileIsCutBackToItsWholeFramesAndAPipeIsToldHowManyItGot) {
         {header + 2 * frame, header + 2 * frame, "2 whole frames were written before the fault"},  // nothing to cut
     };
     for (const auto& c : cases) {
-        std::vector<std::string> args = {dir.Path("in.y4m"), dir.Path("out.y4m")};
-        args.insert(args.end(), settings.begin(), settings.end());
-        const RunResult r = RunToolWithOutputFault(args, {.fileSizeLimit = c.limit});
-        const std::string label = "file size limit " + std::to_string(c.limit);
-        EXPECT_EQ(r.status, 3) << label;
-        ExpectOneLine(r, fault + c.says, label);
-        const std::string written = ReadFile(dir.Path("out.y4m"));
-        EXPECT_EQ(static_cast<long long>(written.size()), c.kept) << label;
-        EXPECT_EQ(ByteMismatches(written, full.out.substr(0, static_cast<std::size_t>(c.kept))), 0) << label;
+        for (const char* threads : {"1", "3"}) {
+            std::vector<std::string> args = {dir.Path("in.y4m"), dir.Path("out.y4m"), "--threads", threads};
+            args.insert(args.end(), settings.begin(), settings.end());
+            const RunResult r = RunToolWithOutputFault(args, {.fileSizeLimit = c.limit});
+            const std::string label = "file size limit " + std::to_string(c.limit) + ", " + threads + " threads";
+            EXPECT_EQ(r.status, 3) << label;
+            ExpectOneLine(r, fault + c.says, label);
+            const std::string written = ReadFile(dir.Path("out.y4m"));
+            EXPECT_EQ(static_cast<long long>(written.size()), c.kept) << label;
+            EXPECT_EQ(ByteMismatches(written, full.out.substr(0, static_cast<std::size_t>(c.kept))), 0) << label;
+        }
     }
 
     // A pipe that is closed in the middle of frame 3 (raw frames larger than
@@ -477,18 +488,21 @@ TEST(WriteFault, AFileIsCutBackToItsWholeFramesAndAPipeIsToldHowManyItGot) {
     std::string raw;
     for (int f = 0; f < 4; ++f) raw += Yc48Bytes(RandomPicture(w, h, 900 + f, -1000, 5000));
     WriteFile(dir.Path("in.yc48"), raw);
-    const RunResult r = RunToolWithOutputFault({"--format", "yc48", "--size", "256x256", "-x", std::to_string(d->track_e[0]),
-                                                "-y", std::to_string(d->track_e[1]), dir.Path("in.yc48")},
-                                               {.pipeReadLimit = 2 * rawFrame + 1000});
-    EXPECT_EQ(r.status, 3);
-    ExpectOneLine(r, std::string("cannot write the output: ") + std::strerror(EPIPE) +
-                         "; 2 whole frames were written before the fault, then ", "pipe");
-    long long partBytes = -1;
-    EXPECT_EQ(std::sscanf(r.err.c_str() + r.err.find(", then ") + 7, "%lld bytes of frame 3\n", &partBytes), 1) << r.err;
-    EXPECT_GE(partBytes, 1000) << r.err;
-    EXPECT_LT(partBytes, rawFrame) << r.err;
-    EXPECT_NE(r.err.find(" bytes of frame 3\n"), std::string::npos) << r.err;
-    EXPECT_EQ(r.out, raw.substr(0, r.out.size()));
+    for (const char* threads : {"1", "3"}) {
+        SCOPED_TRACE(std::string(threads) + " threads");
+        const RunResult r = RunToolWithOutputFault({"--format", "yc48", "--size", "256x256", "-x", std::to_string(d->track_e[0]),
+                                                    "-y", std::to_string(d->track_e[1]), "--threads", threads, dir.Path("in.yc48")},
+                                                   {.pipeReadLimit = 2 * rawFrame + 1000});
+        EXPECT_EQ(r.status, 3);
+        ExpectOneLine(r, std::string("cannot write the output: ") + std::strerror(EPIPE) +
+                             "; 2 whole frames were written before the fault, then ", "pipe");
+        long long partBytes = -1;
+        EXPECT_EQ(std::sscanf(r.err.c_str() + r.err.find(", then ") + 7, "%lld bytes of frame 3\n", &partBytes), 1) << r.err;
+        EXPECT_GE(partBytes, 1000) << r.err;
+        EXPECT_LT(partBytes, rawFrame) << r.err;
+        EXPECT_NE(r.err.find(" bytes of frame 3\n"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, raw.substr(0, r.out.size()));
+    }
 }
 
 TEST(Help, ListsTheOptionsWithTheDescriptorsRanges) {
@@ -501,7 +515,7 @@ TEST(Help, ListsTheOptionsWithTheDescriptorsRanges) {
         EXPECT_NE(r.out.find(range), std::string::npos) << range;
     }
     for (const char* option : {"-x N", "-y N", "--taps N", "--window W", "--simd on|off", "--engine E", "--format F",
-                               "--size WxH", "--demo DIR", "y_host = floor((y8 - 16) * 4096 / 219 + 1/2)"})
+                               "--size WxH", "--threads N", "--demo DIR", "y_host = floor((y8 - 16) * 4096 / 219 + 1/2)"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }
 

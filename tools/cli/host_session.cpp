@@ -35,7 +35,8 @@ std::string EngineRefusal(EngineChoice engine, int caps) {
            CapsText(caps) + ")";
 }
 
-HostSession::HostSession(const FilterSettings& settings, EngineChoice engine) {
+HostSession::HostSession(const FilterSettings& settings, EngineChoice engine, threads::ThreadPool* pool)
+    : pool_(pool) {
     // Loading the plug-in: the export probes the processor and resets the
     // filter's state, then the host keeps its own copy of the descriptor.
     const FILTER_DLL* descriptor = GetFilterTable();
@@ -44,6 +45,9 @@ HostSession::HostSession(const FilterSettings& settings, EngineChoice engine) {
     std::copy(std::begin(settings.check), std::end(settings.check), check_);
     exfunc_.filter_window_update = WindowUpdate;
     exfunc_.is_filter_active = IsFilterActive;
+    // The service has no argument naming a pool: the session's pool is made
+    // the process's host pool for each frame (see Filter).
+    if (pool_ != nullptr) exfunc_.exec_multi_thread_func = threads::ExecOnHostPool;
     filter_.track = track_;
     filter_.check = check_;
     filter_.exfunc = &exfunc_;
@@ -82,22 +86,39 @@ void HostSession::Allocate(int w, int h) {
     info_.line_size = maxW * static_cast<int>(sizeof(PIXEL_YC));
 }
 
-void HostSession::Process(Picture& picture, int frameIndex) {
-    const int w = picture.width;
-    const int h = picture.height;
-    if (info_.ycp_edit == nullptr || info_.w != w || info_.h != h) Allocate(w, h);
-    info_.frame = frameIndex;
-    const std::size_t stride = static_cast<std::size_t>(info_.max_w);
-    const std::size_t rowBytes = static_cast<std::size_t>(w) * sizeof(PIXEL_YC);
-    for (int y = 0; y < h; ++y)
-        std::memcpy(info_.ycp_edit + static_cast<std::size_t>(y) * stride, &picture.at(0, y), rowBytes);
+HostSession::~HostSession() {
+    if (pool_ != nullptr && threads::HostPool() == pool_) threads::SetHostPool(nullptr);
+}
 
+PIXEL_YC* HostSession::Input(int w, int h) {
+    if (info_.ycp_edit == nullptr || info_.w != w || info_.h != h) Allocate(w, h);
+    // The result of the frame before may sit in either buffer; the next
+    // frame goes into the first.
+    info_.ycp_edit = first_.data();
+    info_.ycp_temp = second_.data();
+    return info_.ycp_edit;
+}
+
+const PIXEL_YC* HostSession::Filter(int frameIndex) {
+    info_.frame = frameIndex;
+    if (pool_ != nullptr) threads::SetHostPool(pool_);
     if (!filter_.func_proc(&filter_, &info_))
         throw CliError(kExitBadInput, "the filter reported a failure at frame " + std::to_string(frameIndex + 1));
     const PIXEL_YC* result = info_.ycp_edit;
     if (result != first_.data() && result != second_.data())
         throw CliError(kExitBadInput, "the filter named no host buffer as its result");
+    return result;
+}
 
+void HostSession::Process(Picture& picture, int frameIndex) {
+    const int w = picture.width;
+    const int h = picture.height;
+    PIXEL_YC* input = Input(w, h);
+    const std::size_t stride = static_cast<std::size_t>(info_.max_w);
+    const std::size_t rowBytes = static_cast<std::size_t>(w) * sizeof(PIXEL_YC);
+    for (int y = 0; y < h; ++y)
+        std::memcpy(input + static_cast<std::size_t>(y) * stride, &picture.at(0, y), rowBytes);
+    const PIXEL_YC* result = Filter(frameIndex);
     for (int y = 0; y < h; ++y)
         std::memcpy(&picture.at(0, y), result + static_cast<std::size_t>(y) * stride, rowBytes);
 }

@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "tools/cli/cli_error.h"
+#include "tools/threads/thread_pool.h"
 
 namespace lowpass::cli {
 
@@ -120,7 +121,7 @@ CliOptions ParseOptions(const std::vector<std::string>& args) {
             value = arg.substr(2);
         }
         static const char* const kWithValue[] = {"-x", "-y", "--taps", "--window", "--simd", "--engine",
-                                                 "--format", "--size", "--demo"};
+                                                 "--format", "--size", "--demo", "--threads"};
         bool known = false;
         for (const char* n : kWithValue) known = known || name == n;
         if (!known) Usage("unknown option " + Quote(arg));
@@ -135,6 +136,11 @@ CliOptions ParseOptions(const std::vector<std::string>& args) {
         else if (name == "--simd") options.simd = ParseOnOff(name, *value);
         else if (name == "--engine") options.engine = ParseEngine(*value);
         else if (name == "--format") options.format = ParseFormat(*value);
+        else if (name == "--threads") {
+            options.threads = ParseInt(name, *value);
+            if (options.threads < 1 || options.threads > threads::kMaxThreads)
+                Usage("--threads must be 1.." + std::to_string(threads::kMaxThreads) + ", not " + *value);
+        }
         else if (name == "--size") {
             ParseSize(*value, options.width, options.height);
             haveSize = true;
@@ -223,6 +229,10 @@ std::string HelpText(const FILTER& d) {
            "                  yc48: raw host frames, w*h pixels row after row, each three\n"
            "                  little-endian int16 samples y, cb, cr\n"
            "  --size WxH      frame size of yc48 input\n"
+           "  --threads N     threads that filter and convert frames (default: one per\n"
+           "                  processor, here " + std::to_string(threads::ProcessorCount()) + "); 1 uses no other thread. With\n"
+           "                  more, one more thread reads and one writes, overlapping\n"
+           "                  the filtering; the output is the same\n"
            "  --demo DIR      write zone-plate pictures and the kernels' frequency response\n"
            "                  as PNG files into DIR, and print the alias energy measured\n"
            "  -h, --help      this text\n"

@@ -29,6 +29,7 @@ struct CliOptions {
     VideoFormat format = VideoFormat::Y4m;
     int width = 0;  // --size, yc48 only
     int height = 0;
+    int threads = 0;  // --threads; 0: the processor count
     std::string input = "-";
     std::string output = "-";
 };

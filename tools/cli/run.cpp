@@ -15,8 +15,10 @@
 #include "plugin/filter_export.h"
 #include "tools/cli/cli_error.h"
 #include "tools/cli/demo.h"
+#include "tools/cli/frame_loop.h"
 #include "tools/cli/host_session.h"
 #include "tools/cli/video_io.h"
+#include "tools/threads/thread_pool.h"
 
 namespace lowpass::cli {
 
@@ -67,6 +69,8 @@ public:
         std::fflush(out_);
     }
 
+    static void Report(void* progress, long long frames) { static_cast<Progress*>(progress)->FrameDone(frames); }
+
     // A fault message must start on a line of its own.
     void Interrupt() {
         if (out_ != nullptr && shown_) std::fputc('\n', out_);
@@ -100,7 +104,8 @@ void RunFilter(const CliOptions& options, std::FILE* diagnostics) {
 
     // Settings first, so that an option out of range fails before any I/O.
     const FilterSettings settings = ResolveSettings(options, *GetFilterTable());
-    HostSession session(settings, options.engine);
+    threads::ThreadPool pool(options.threads > 0 ? options.threads : threads::ProcessorCount());
+    HostSession session(settings, options.engine, &pool);
 
     VideoReader reader(input, options.format, options.width, options.height);
 
@@ -116,18 +121,14 @@ void RunFilter(const CliOptions& options, std::FILE* diagnostics) {
     VideoWriter writer(output, reader);
 
     Progress progress(diagnostics);
-    Picture picture;
+    long long frames = 0;
     try {
-        while (reader.ReadFrame(picture)) {
-            session.Process(picture, static_cast<int>(reader.framesRead() - 1));
-            writer.WriteFrame(picture, reader.frameHeaderLine());
-            progress.FrameDone(reader.framesRead());
-        }
+        frames = FilterFrames(reader, writer, session, pool, Progress::Report, &progress);
     } catch (...) {
         progress.Interrupt();
         throw;
     }
-    progress.Finish(reader.framesRead());
+    progress.Finish(frames);
     if (outputFile.fd >= 0) {
         const int fd = outputFile.fd;
         outputFile.fd = -1;

@@ -168,51 +168,120 @@ std::size_t Yc48FrameBytes(int width, int height) {
     return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * sizeof(PIXEL_YC);
 }
 
-void DecodeY4mFrame(const std::uint8_t* data, bool mono, Picture& picture) {
-    const std::size_t n = picture.pixels.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        PIXEL_YC& p = picture.pixels[i];
-        p.y = kSampleTables.luma[data[i]];
-        // Greyscale carries no colour: neutral chroma.
-        p.cb = mono ? std::int16_t{0} : kSampleTables.chroma[data[n + i]];
-        p.cr = mono ? std::int16_t{0} : kSampleTables.chroma[data[2 * n + i]];
-    }
+std::size_t FrameLayout::Bytes() const {
+    const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    if (format == VideoFormat::Yc48) return pixels * sizeof(PIXEL_YC);
+    return mono ? pixels : 3 * pixels;
 }
 
-void EncodeY4mFrame(const Picture& picture, bool mono, std::uint8_t* data) {
-    const std::size_t n = picture.pixels.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        const PIXEL_YC& p = picture.pixels[i];
-        data[i] = LumaTo8(p.y);
-        if (!mono) {
-            data[n + i] = ChromaTo8(p.cb);
-            data[2 * n + i] = ChromaTo8(p.cr);
+namespace {
+
+void DecodeY4mRows(const std::uint8_t* data, std::size_t plane, int w, bool mono, PIXEL_YC* pixels,
+                   std::ptrdiff_t stride, int first, int end) {
+    for (int y = first; y < end; ++y) {
+        const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(w);
+        const std::uint8_t* luma = data + row;
+        PIXEL_YC* out = pixels + y * stride;
+        if (mono) {
+            // Greyscale carries no colour: neutral chroma.
+            for (int x = 0; x < w; ++x) out[x] = PIXEL_YC{kSampleTables.luma[luma[x]], 0, 0};
+        } else {
+            const std::uint8_t* cb = luma + plane;
+            const std::uint8_t* cr = cb + plane;
+            for (int x = 0; x < w; ++x)
+                out[x] = PIXEL_YC{kSampleTables.luma[luma[x]], kSampleTables.chroma[cb[x]], kSampleTables.chroma[cr[x]]};
         }
     }
 }
 
-void DecodeYc48Frame(const std::uint8_t* data, Picture& picture) {
-    auto sample = [](const std::uint8_t* b) {
-        return static_cast<std::int16_t>(static_cast<std::uint16_t>(b[0] | (b[1] << 8)));
-    };
-    for (std::size_t i = 0; i < picture.pixels.size(); ++i) {
-        const std::uint8_t* b = data + 6 * i;
-        picture.pixels[i] = PIXEL_YC{sample(b), sample(b + 2), sample(b + 4)};
+void EncodeY4mRows(const PIXEL_YC* pixels, std::ptrdiff_t stride, std::size_t plane, int w, bool mono,
+                   std::uint8_t* data, int first, int end) {
+    for (int y = first; y < end; ++y) {
+        const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(w);
+        const PIXEL_YC* in = pixels + y * stride;
+        std::uint8_t* luma = data + row;
+        for (int x = 0; x < w; ++x) luma[x] = LumaTo8(in[x].y);
+        if (!mono) {
+            std::uint8_t* cb = luma + plane;
+            std::uint8_t* cr = cb + plane;
+            for (int x = 0; x < w; ++x) {
+                cb[x] = ChromaTo8(in[x].cb);
+                cr[x] = ChromaTo8(in[x].cr);
+            }
+        }
     }
 }
 
-void EncodeYc48Frame(const Picture& picture, std::uint8_t* data) {
-    auto put = [](std::uint8_t* b, std::int16_t v) {
-        const auto u = static_cast<std::uint16_t>(v);
-        b[0] = static_cast<std::uint8_t>(u & 0xff);
-        b[1] = static_cast<std::uint8_t>(u >> 8);
-    };
-    for (std::size_t i = 0; i < picture.pixels.size(); ++i) {
-        std::uint8_t* b = data + 6 * i;
-        put(b, picture.pixels[i].y);
-        put(b + 2, picture.pixels[i].cb);
-        put(b + 4, picture.pixels[i].cr);
+std::int16_t Sample16(const std::uint8_t* b) {
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(b[0] | (b[1] << 8)));
+}
+
+void Put16(std::uint8_t* b, std::int16_t v) {
+    const auto u = static_cast<std::uint16_t>(v);
+    b[0] = static_cast<std::uint8_t>(u & 0xff);
+    b[1] = static_cast<std::uint8_t>(u >> 8);
+}
+
+void DecodeYc48Rows(const std::uint8_t* data, int w, PIXEL_YC* pixels, std::ptrdiff_t stride, int first, int end) {
+    for (int y = first; y < end; ++y) {
+        const std::uint8_t* b = data + static_cast<std::size_t>(y) * static_cast<std::size_t>(w) * 6;
+        PIXEL_YC* out = pixels + y * stride;
+        for (int x = 0; x < w; ++x, b += 6) out[x] = PIXEL_YC{Sample16(b), Sample16(b + 2), Sample16(b + 4)};
     }
+}
+
+void EncodeYc48Rows(const PIXEL_YC* pixels, std::ptrdiff_t stride, int w, std::uint8_t* data, int first, int end) {
+    for (int y = first; y < end; ++y) {
+        std::uint8_t* b = data + static_cast<std::size_t>(y) * static_cast<std::size_t>(w) * 6;
+        const PIXEL_YC* in = pixels + y * stride;
+        for (int x = 0; x < w; ++x, b += 6) {
+            Put16(b, in[x].y);
+            Put16(b + 2, in[x].cb);
+            Put16(b + 4, in[x].cr);
+        }
+    }
+}
+
+std::size_t PlaneBytes(const FrameLayout& layout) {
+    return static_cast<std::size_t>(layout.width) * static_cast<std::size_t>(layout.height);
+}
+
+}  // namespace
+
+void DecodeRows(const FrameLayout& layout, const std::uint8_t* data, PIXEL_YC* pixels, std::ptrdiff_t stride,
+                int first, int end) {
+    if (layout.format == VideoFormat::Y4m)
+        DecodeY4mRows(data, PlaneBytes(layout), layout.width, layout.mono, pixels, stride, first, end);
+    else
+        DecodeYc48Rows(data, layout.width, pixels, stride, first, end);
+}
+
+void EncodeRows(const FrameLayout& layout, const PIXEL_YC* pixels, std::ptrdiff_t stride, std::uint8_t* data,
+                int first, int end) {
+    if (layout.format == VideoFormat::Y4m)
+        EncodeY4mRows(pixels, stride, PlaneBytes(layout), layout.width, layout.mono, data, first, end);
+    else
+        EncodeYc48Rows(pixels, stride, layout.width, data, first, end);
+}
+
+void DecodeY4mFrame(const std::uint8_t* data, bool mono, Picture& picture) {
+    const FrameLayout layout{VideoFormat::Y4m, picture.width, picture.height, mono};
+    DecodeRows(layout, data, picture.pixels.data(), picture.width, 0, picture.height);
+}
+
+void EncodeY4mFrame(const Picture& picture, bool mono, std::uint8_t* data) {
+    const FrameLayout layout{VideoFormat::Y4m, picture.width, picture.height, mono};
+    EncodeRows(layout, picture.pixels.data(), picture.width, data, 0, picture.height);
+}
+
+void DecodeYc48Frame(const std::uint8_t* data, Picture& picture) {
+    const FrameLayout layout{VideoFormat::Yc48, picture.width, picture.height, false};
+    DecodeRows(layout, data, picture.pixels.data(), picture.width, 0, picture.height);
+}
+
+void EncodeYc48Frame(const Picture& picture, std::uint8_t* data) {
+    const FrameLayout layout{VideoFormat::Yc48, picture.width, picture.height, false};
+    EncodeRows(layout, picture.pixels.data(), picture.width, data, 0, picture.height);
 }
 
 VideoReader::VideoReader(std::FILE* file, VideoFormat format, int width, int height)
@@ -235,43 +304,47 @@ VideoReader::VideoReader(std::FILE* file, VideoFormat format, int width, int hei
         header_ = ParseY4mHeader(line);
         width_ = header_.width;
         height_ = header_.height;
-        buffer_.resize(Y4mFrameBytes(header_));
+        frame_.data.reserve(Y4mFrameBytes(header_));
     } else {
-        buffer_.resize(Yc48FrameBytes(width_, height_));
+        frame_.data.reserve(Yc48FrameBytes(width_, height_));
     }
 }
 
 bool VideoReader::ReadFrame(Picture& picture) {
+    if (!ReadFrameBytes(frame_)) return false;
+    if (picture.width != width_ || picture.height != height_) picture = Picture(width_, height_);
+    DecodeRows(layout(), frame_.data.data(), picture.pixels.data(), width_, 0, height_);
+    return true;
+}
+
+bool VideoReader::ReadFrameBytes(FrameBytes& frame) {
     const long long number = framesRead_ + 1;
     if (format_ == VideoFormat::Y4m) {
-        switch (input_.ReadLine(frameLine_, kMaxHeaderLength)) {
+        switch (input_.ReadLine(frame.line, kMaxHeaderLength)) {
             case ByteReader::LineStatus::Ok: break;
             case ByteReader::LineStatus::End: return false;
             case ByteReader::LineStatus::Truncated:
                 throw CliError(kExitBadInput, FrameLabel(number) + " is truncated: the input ends inside its FRAME header " +
-                                                  Quote(frameLine_));
+                                                  Quote(frame.line));
             case ByteReader::LineStatus::TooLong:
-                CheckFrameHeader(frameLine_, number);
+                CheckFrameHeader(frame.line, number);
                 throw CliError(kExitBadInput, FrameLabel(number) + ": FRAME header without end of line within " +
                                                   std::to_string(kMaxHeaderLength) + " bytes");
         }
-        CheckFrameHeader(frameLine_, number);
+        CheckFrameHeader(frame.line, number);
     }
-    const std::size_t got = input_.ReadExact(buffer_.data(), buffer_.size());
+    const std::size_t bytes = layout().Bytes();
+    frame.data.resize(bytes);
+    const std::size_t got = input_.ReadExact(frame.data.data(), bytes);
     if (got == 0 && format_ == VideoFormat::Yc48) return false;
-    if (got < buffer_.size()) {
+    if (got < bytes) {
         std::string message = FrameLabel(number) + " is truncated: the input ends after " + std::to_string(got) + " of its " +
-                              std::to_string(buffer_.size()) + " bytes";
+                              std::to_string(bytes) + " bytes";
         if (format_ == VideoFormat::Yc48)
             message += " (the input is not a whole number of " + std::to_string(width_) + "x" + std::to_string(height_) +
                        " frames; is --size right?)";
         throw CliError(kExitBadInput, message);
     }
-    if (picture.width != width_ || picture.height != height_) picture = Picture(width_, height_);
-    if (format_ == VideoFormat::Y4m)
-        DecodeY4mFrame(buffer_.data(), header_.mono, picture);
-    else
-        DecodeYc48Frame(buffer_.data(), picture);
     framesRead_ = number;
     return true;
 }
@@ -286,18 +359,25 @@ VideoWriter::VideoWriter(int fd, const VideoReader& source) : fd_(fd), format_(s
 }
 
 void VideoWriter::WriteFrame(const Picture& picture, const std::string& frameHeaderLine) {
-    const std::size_t pixels = picture.pixels.size();
-    if (format_ == VideoFormat::Y4m) {
-        const std::size_t lineBytes = frameHeaderLine.size() + 1;
-        buffer_.resize(lineBytes + (mono_ ? pixels : 3 * pixels));
-        std::memcpy(buffer_.data(), frameHeaderLine.data(), frameHeaderLine.size());
-        buffer_[lineBytes - 1] = '\n';
-        EncodeY4mFrame(picture, mono_, buffer_.data() + lineBytes);
-    } else {
-        buffer_.resize(pixels * sizeof(PIXEL_YC));
-        EncodeYc48Frame(picture, buffer_.data());
+    const FrameLayout layout{format_, picture.width, picture.height, mono_};
+    std::uint8_t* data = PrepareFrame(frame_, frameHeaderLine, layout.Bytes());
+    EncodeRows(layout, picture.pixels.data(), picture.width, data, 0, picture.height);
+    WritePrepared(frame_);
+}
+
+std::uint8_t* VideoWriter::PrepareFrame(FrameBytes& frame, const std::string& frameHeaderLine,
+                                        std::size_t pictureBytes) const {
+    const std::size_t lineBytes = format_ == VideoFormat::Y4m ? frameHeaderLine.size() + 1 : 0;
+    frame.data.resize(lineBytes + pictureBytes);
+    if (lineBytes > 0) {
+        std::memcpy(frame.data.data(), frameHeaderLine.data(), frameHeaderLine.size());
+        frame.data[lineBytes - 1] = '\n';
     }
-    WritePiece(buffer_.data(), buffer_.size());
+    return frame.data.data() + lineBytes;
+}
+
+void VideoWriter::WritePrepared(const FrameBytes& frame) {
+    WritePiece(frame.data.data(), frame.data.size());
     ++frames_;
 }
 

@@ -62,12 +62,38 @@ void CheckFrameHeader(const std::string& line, long long frameNumber);
 std::size_t Y4mFrameBytes(const Y4mHeader& header);
 std::size_t Yc48FrameBytes(int width, int height);
 
-// Converts between frame bytes and host pictures (the picture's size must
-// already match).
+// How one frame's bytes are laid out: w x h pixels as Y4M planes (three,
+// or one for greyscale) or as raw host pixels.
+struct FrameLayout {
+    VideoFormat format = VideoFormat::Y4m;
+    int width = 0;
+    int height = 0;
+    bool mono = false;  // Y4M Cmono
+
+    std::size_t Bytes() const;
+};
+
+// Converts the rows first .. end - 1 between frame bytes (all of the frame,
+// laid out as `layout` says) and host pixels `stride` pixels apart, row y
+// at pixels + y * stride. Different rows may be converted at the same time.
+void DecodeRows(const FrameLayout& layout, const std::uint8_t* data, PIXEL_YC* pixels, std::ptrdiff_t stride,
+                int first, int end);
+void EncodeRows(const FrameLayout& layout, const PIXEL_YC* pixels, std::ptrdiff_t stride, std::uint8_t* data,
+                int first, int end);
+
+// The same for a whole picture (its size must already match).
 void DecodeY4mFrame(const std::uint8_t* data, bool mono, Picture& picture);
 void EncodeY4mFrame(const Picture& picture, bool mono, std::uint8_t* data);
 void DecodeYc48Frame(const std::uint8_t* data, Picture& picture);
 void EncodeYc48Frame(const Picture& picture, std::uint8_t* data);
+
+// One frame as it is read or written: its FRAME line (Y4M) and its bytes.
+// Reused from frame to frame: once sized, reading and encoding into it
+// allocate nothing.
+struct FrameBytes {
+    std::string line;                 // without its newline
+    std::vector<std::uint8_t> data;   // the picture's bytes (reader), or line, newline and picture (writer)
+};
 
 // Makes printable a piece of input quoted in a message.
 std::string Quote(const std::string& text, std::size_t maxLength = 24);
@@ -82,13 +108,18 @@ public:
     int width() const { return width_; }
     int height() const { return height_; }
     const Y4mHeader& y4mHeader() const { return header_; }
+    FrameLayout layout() const { return FrameLayout{format_, width_, height_, header_.mono}; }
     // Frames read so far.
     long long framesRead() const { return framesRead_; }
 
     // Reads the next frame into picture; false at the clean end of the input.
     bool ReadFrame(Picture& picture);
     // The FRAME line of the frame last read (Y4M only).
-    const std::string& frameHeaderLine() const { return frameLine_; }
+    const std::string& frameHeaderLine() const { return frame_.line; }
+
+    // Reads the next frame's FRAME line (Y4M) and bytes, undecoded, into
+    // frame; false at the clean end of the input. Faults as ReadFrame.
+    bool ReadFrameBytes(FrameBytes& frame);
 
 private:
     ByteReader input_;
@@ -97,8 +128,7 @@ private:
     int height_ = 0;
     Y4mHeader header_;
     long long framesRead_ = 0;
-    std::string frameLine_;
-    std::vector<std::uint8_t> buffer_;
+    FrameBytes frame_;  // ReadFrame's
 };
 
 class VideoWriter {
@@ -117,6 +147,14 @@ public:
     void WriteFrame(const Picture& picture, const std::string& frameHeaderLine);
     long long framesWritten() const { return frames_; }
 
+    // The same in two steps, so that a frame can be encoded on one thread
+    // while the one before it is written on another. PrepareFrame sizes
+    // `frame` and puts the FRAME line in front (Y4M); it returns where the
+    // picture's bytes go (encode them with EncodeRows and the reader's
+    // layout). WritePrepared writes it as WriteFrame does.
+    std::uint8_t* PrepareFrame(FrameBytes& frame, const std::string& frameHeaderLine, std::size_t pictureBytes) const;
+    void WritePrepared(const FrameBytes& frame);
+
 private:
     // Writes one piece (the stream header or a whole frame) or fails.
     void WritePiece(const std::uint8_t* data, std::size_t n);
@@ -130,7 +168,7 @@ private:
     bool headerWritten_ = false;
     long long frames_ = 0;
     std::size_t partial_ = 0;  // bytes of the piece being written that reached the output
-    std::vector<std::uint8_t> buffer_;
+    FrameBytes frame_;         // WriteFrame's
 };
 
 }  // namespace lowpass::cli
