@@ -7,6 +7,7 @@
 // gets the whole frame filtered.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -18,6 +19,7 @@
 #include "simd/engines.h"
 #include "simd/mxcsr.h"
 #include "tools/standin_host/stand_in_host.h"
+#include "tools/threads/thread_pool.h"
 
 using lowpass::standin::FramePair;
 using lowpass::standin::GuardedFrame;
@@ -236,6 +238,31 @@ TEST(HostThreadsMxcsr, WorkersConvertUnderTheCallersRoundingMode) {
                 << engine.name << ": rounding mode of thread " << id << " after the frame";
     }
     EXPECT_GT(engines, 0);
+}
+
+// The pool the stand-in hosts lend: every thread_id once per call, all of
+// them done on return; a call from inside one of its bodies is refused
+// (FALSE through the service), as its workers are busy.
+TEST(ThreadPool, RunsEveryThreadOncePerCallAndRefusesANestedCall) {
+    for (int threads = 1; threads <= 5; ++threads) {
+        lowpass::threads::ThreadPool pool(threads);
+        lowpass::threads::SetHostPool(&pool);
+        std::atomic<int> runs[5] = {};
+        std::atomic<int> nestedAccepted{0};
+        auto body = [&](int id, int num) {
+            EXPECT_EQ(num, threads);
+            if (id >= 0 && id < threads) ++runs[id];
+            auto inner = [](int, int) {};
+            if (pool.ForEachThread(inner)) ++nestedAccepted;
+            if (lowpass::threads::ExecOnHostPool([](int, int, void*, void*) {}, nullptr, nullptr)) ++nestedAccepted;
+        };
+        for (int call = 0; call < 50; ++call) {
+            ASSERT_TRUE(pool.ForEachThread(body));
+            for (int id = 0; id < threads; ++id) ASSERT_EQ(runs[id].load(), call + 1) << threads << " threads, id " << id;
+        }
+        EXPECT_EQ(nestedAccepted.load(), 0) << threads << " threads";
+    }
+    EXPECT_EQ(lowpass::threads::HostPool(), nullptr) << "a pool that is gone is no host pool";
 }
 
 }  // namespace

@@ -100,6 +100,27 @@ bool ThreadPool::Run(ThreadBody body, void* p1, void* p2) {
     return true;
 }
 
+namespace {
+
+struct BandCall {
+    BandBody body;
+    void* argument;
+};
+
+void LP_CDECL RunBandCall(int threadId, int threadNum, void* p1, void*) {
+    const BandCall& call = *static_cast<const BandCall*>(p1);
+    call.body(threadId, threadNum, call.argument);
+}
+
+bool RunBandsOnPool(void* context, BandBody body, void* argument) {
+    BandCall call{body, argument};
+    return static_cast<ThreadPool*>(context)->Run(RunBandCall, &call, nullptr);
+}
+
+}  // namespace
+
+BandRunner BandRunnerOn(ThreadPool& pool) { return BandRunner{RunBandsOnPool, &pool}; }
+
 BOOL LP_CDECL ExecOnHostPool(ThreadBody body, void* p1, void* p2) {
     ThreadPool* pool = hostPool.load(std::memory_order_acquire);
     if (pool == nullptr || body == nullptr) return FALSE;

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/bands.h"
 #include "host/host_api.h"
 
 namespace lowpass::threads {
@@ -75,6 +76,11 @@ private:
 inline int BandStart(int lines, int band, int bands) {
     return static_cast<int>(static_cast<long long>(lines) * band / bands);
 }
+
+// The frame driver's band runner on a pool: band i of threads() on thread
+// i (for front ends that call the driver themselves, like the benchmark).
+// The bands run under each thread's own floating-point state.
+BandRunner BandRunnerOn(ThreadPool& pool);
 
 // exec_multi_thread_func for a host whose worker threads are a pool. The
 // service has no argument that could name a pool, so it uses the process's
