@@ -23,7 +23,19 @@ using aviutl2::PIXEL_PA64;
 
 namespace {
 
-std::int16_t& Lane(PIXEL_YC& p, int lane) { return lane == 0 ? p.y : (lane == 1 ? p.cb : p.cr); }
+// A frame's samples as one array: pixel i's lanes are samples 3i .. 3i + 2.
+static_assert(sizeof(PIXEL_YC) == 3 * sizeof(std::int16_t));
+std::int16_t* Samples(PIXEL_YC* frame) { return reinterpret_cast<std::int16_t*>(frame); }
+
+// 16-bit samples of every working value 0 .. kWorkingMax, computed once at
+// compile time.
+struct FromWorkingTable {
+    std::uint16_t value[kWorkingMax + 1];
+    constexpr FromWorkingTable() : value() {
+        for (int s = 0; s <= kWorkingMax; ++s) value[s] = FromWorking(s);
+    }
+};
+constexpr FromWorkingTable kFromWorking;
 
 // The working samples as they wait between the two passes, stored in the
 // image's own 16-bit samples.
@@ -36,10 +48,10 @@ int Clamp(int v, int low, int high) { return v < low ? low : (v > high ? high : 
 // its alpha, back to 16 bits.
 void Finish(PIXEL_PA64& out, int r, int g, int b, int a, bool opaque) {
     const int alpha = opaque ? kWorkingMax : Clamp(a, 0, kWorkingMax);
-    out.r = FromWorking(Clamp(r, 0, alpha));
-    out.g = FromWorking(Clamp(g, 0, alpha));
-    out.b = FromWorking(Clamp(b, 0, alpha));
-    out.a = opaque ? kSampleMax : FromWorking(alpha);
+    out.r = kFromWorking.value[Clamp(r, 0, alpha)];
+    out.g = kFromWorking.value[Clamp(g, 0, alpha)];
+    out.b = kFromWorking.value[Clamp(b, 0, alpha)];
+    out.a = opaque ? kSampleMax : kFromWorking.value[alpha];
 }
 
 struct Job {
@@ -86,8 +98,8 @@ void FilterBand(Job& job, Frames& f, int first, int rows) {
                                  static_cast<std::int16_t>(ToWorking(in[x].b))};
         }
         if (!job.opaque) {
-            PIXEL_YC* alpha = f.alpha.data() + static_cast<std::ptrdiff_t>(i / 3) * w;
-            for (int x = 0; x < w; ++x) Lane(alpha[x], i % 3) = static_cast<std::int16_t>(ToWorking(in[x].a));
+            std::int16_t* alpha = Samples(f.alpha.data() + static_cast<std::ptrdiff_t>(i / 3) * w) + i % 3;
+            for (int x = 0; x < w; ++x) alpha[3 * x] = static_cast<std::int16_t>(ToWorking(in[x].a));
         }
     }
 
@@ -99,9 +111,9 @@ void FilterBand(Job& job, Frames& f, int first, int rows) {
     for (int i = 0; i < rows; ++i) {
         PIXEL_PA64* out = job.Row(first + i);
         const PIXEL_YC* colour = f.colourOut.data() + static_cast<std::ptrdiff_t>(i) * w;
-        PIXEL_YC* alpha = f.alphaOut.data() + static_cast<std::ptrdiff_t>(i / 3) * w;
+        const std::int16_t* alpha = Samples(f.alphaOut.data() + static_cast<std::ptrdiff_t>(i / 3) * w) + i % 3;
         for (int x = 0; x < w; ++x) {
-            const int a = job.opaque ? kWorkingMax : Lane(alpha[x], i % 3);
+            const int a = job.opaque ? kWorkingMax : alpha[3 * x];
             if (job.vertical) {
                 out[x].r = Stash(colour[x].y);
                 out[x].g = Stash(colour[x].cb);
@@ -127,9 +139,10 @@ void FilterStrip(Job& job, Frames& f, int first, int columns) {
                                  static_cast<std::int16_t>(read(in[c].b))};
         }
         if (!job.opaque) {
-            PIXEL_YC* alpha = f.alpha.data() + static_cast<std::ptrdiff_t>(r) * alphaColumns;
-            alpha[alphaColumns - 1] = PIXEL_YC{0, 0, 0};
-            for (int c = 0; c < columns; ++c) Lane(alpha[c / 3], c % 3) = static_cast<std::int16_t>(read(in[c].a));
+            PIXEL_YC* alphaRow = f.alpha.data() + static_cast<std::ptrdiff_t>(r) * alphaColumns;
+            alphaRow[alphaColumns - 1] = PIXEL_YC{0, 0, 0};
+            std::int16_t* alpha = Samples(alphaRow);
+            for (int c = 0; c < columns; ++c) alpha[c] = static_cast<std::int16_t>(read(in[c].a));
         }
     }
 
@@ -142,9 +155,9 @@ void FilterStrip(Job& job, Frames& f, int first, int columns) {
     for (int r = 0; r < h; ++r) {
         PIXEL_PA64* out = job.Row(r) + first;
         const PIXEL_YC* colour = f.colourOut.data() + static_cast<std::ptrdiff_t>(r) * columns;
-        PIXEL_YC* alpha = f.alphaOut.data() + static_cast<std::ptrdiff_t>(r) * alphaColumns;
+        const std::int16_t* alpha = Samples(f.alphaOut.data() + static_cast<std::ptrdiff_t>(r) * alphaColumns);
         for (int c = 0; c < columns; ++c) {
-            const int a = job.opaque ? kWorkingMax : Lane(alpha[c / 3], c % 3);
+            const int a = job.opaque ? kWorkingMax : alpha[c];
             Finish(out[c], colour[c].y, colour[c].cb, colour[c].cr, a, job.opaque);
         }
     }

@@ -2,7 +2,6 @@
 
 #if defined(_WIN32)
 #include <windows.h>
-#include <psapi.h>
 #else
 #include <dlfcn.h>
 
@@ -31,11 +30,19 @@ bool LoadPluginModule(const std::string& path, PluginModule* module, std::string
     return true;
 }
 
-std::uint64_t PeakMemoryBytes() {
-    PROCESS_MEMORY_COUNTERS counters{};
-    counters.cb = sizeof(counters);
-    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters))) return 0;
-    return counters.PeakPagefileUsage;
+std::uint64_t CommittedMemoryBytes() {
+    // Every committed private region of the address space (heap blocks
+    // included, which wine's process counters leave out).
+    std::uint64_t total = 0;
+    MEMORY_BASIC_INFORMATION info;
+    const char* at = nullptr;
+    while (VirtualQuery(at, &info, sizeof(info)) == sizeof(info)) {
+        if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE) total += info.RegionSize;
+        const char* next = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
+        if (next <= at) break;
+        at = next;
+    }
+    return total;
 }
 
 #else
@@ -56,11 +63,12 @@ bool LoadPluginModule(const std::string& path, PluginModule* module, std::string
     return true;
 }
 
-std::uint64_t PeakMemoryBytes() {
+std::uint64_t CommittedMemoryBytes() {
+    // Resident memory: the plug-in's copy is written in full by the read.
     std::ifstream status("/proc/self/status");
     std::string key;
     while (status >> key) {
-        if (key == "VmHWM:") {
+        if (key == "VmRSS:") {
             std::uint64_t kib = 0;
             status >> kib;
             return kib * 1024;

@@ -1,6 +1,6 @@
 // What the 64-bit stand-in host needs from the operating system: loading
 // the plug-in by its file name (LoadLibraryW on Windows, dlopen on Linux)
-// and the process's peak memory.
+// and the memory it holds.
 #pragma once
 
 #include <cstdint>
@@ -22,8 +22,8 @@ struct PluginModule {
 // False with a message when the module does not load.
 bool LoadPluginModule(const std::string& path, PluginModule* module, std::string* error);
 
-// The most memory the process has held so far, in bytes: committed private
-// memory on Windows, resident memory on Linux. 0 when the system does not say.
-std::uint64_t PeakMemoryBytes();
+// The memory the process holds now, in bytes: committed private memory on
+// Windows (walked with VirtualQuery), resident memory on Linux.
+std::uint64_t CommittedMemoryBytes();
 
 }  // namespace lowpass::standin2
