@@ -9,7 +9,8 @@
 // which must be the same for every build of the plug-in, "check PASS/FAIL"
 // lines, and a last line "host: N checks passed, M failed". Exit status 0
 // when nothing failed.
-//   lowpass-host2 MODULE [--large]
+//   lowpass-host2 MODULE [--large | --table]
+// --table prints the table and its items only.
 // --large runs only one case: a 16384 x 16384 image, which costs the
 // plug-in a 2 GiB copy; tools/check-auf2.sh measures the process's peak
 // resident memory around it (wine's own counters leave heap blocks out).
@@ -710,10 +711,11 @@ void Large() {
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 1 << 16);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s MODULE [--large]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s MODULE [--large | --table]\n", argv[0]);
         return 2;
     }
     const bool large = argc > 2 && std::strcmp(argv[2], "--large") == 0;
+    const bool tableOnly = argc > 2 && std::strcmp(argv[2], "--table") == 0;
 
     PluginModule module;
     std::string error;
@@ -745,7 +747,7 @@ int main(int argc, char** argv) {
 
     if (large) {
         Large();
-    } else {
+    } else if (!tableOnly) {
         FrameCases();
         NoPassCases();
         InterleavedInstances();
