@@ -13,8 +13,6 @@
 
 namespace lowpass {
 
-int cpuCaps = 0;
-
 namespace {
 
 constexpr std::uint32_t kEdxMmx = 1u << 23;

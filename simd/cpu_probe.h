@@ -5,13 +5,10 @@
 
 namespace lowpass {
 
-// Bit values of cpuCaps.
+// Bit values of the capability word: 0 (portable engine only), 1 (MMX) or
+// 3 (MMX and SSE).
 constexpr int kCpuCapsMmx = 1;
 constexpr int kCpuCapsSse = 2;
-
-// 0 (scalar only), 1 (MMX) or 3 (MMX and SSE); set when the host loads the
-// module, consulted by the settings update.
-extern int cpuCaps;
 
 // Outcome of executing one SSE instruction under an illegal-instruction guard.
 enum class SseTrial { Completed, IllegalInstruction, OtherFault };
@@ -29,8 +26,5 @@ const CpuProbeOps& NativeCpuProbeOps();
 int HasMmx(const CpuProbeOps& ops = NativeCpuProbeOps());
 int HasUsableSse(const CpuProbeOps& ops = NativeCpuProbeOps());
 int ComposeCpuCaps(const CpuProbeOps& ops = NativeCpuProbeOps());
-
-// EMMS: leaves MMX state so that floating-point code may run again.
-void ClearMmxState();
 
 }  // namespace lowpass

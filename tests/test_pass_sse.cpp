@@ -25,23 +25,26 @@
 #include "core/frame_driver.h"
 #include "core/kernel.h"
 #include "core/pass_scalar.h"
+#include "plugin/plugin_state.h"
 #include "simd/cpu_probe.h"
+#include "simd/mmx_state.h"
+#include "tests/support/engine_procs.h"
 #include "simd/pass_sse.h"
 #include "tests/support/driver_check.h"
 #include "tests/support/pass_check.h"
-#include "tests/support/stand_in_host.h"
+#include "tools/standin_host/stand_in_host.h"
 
 using lowpass::kernelCache;
 using lowpass::KernelTables;
 using lowpass::testing::BufferKindName;
 using lowpass::testing::CaseShape;
 using lowpass::testing::Channel;
-using lowpass::testing::FramePair;
-using lowpass::testing::GuardedFrame;
-using lowpass::testing::Lcg;
+using lowpass::standin::FramePair;
+using lowpass::standin::GuardedFrame;
+using lowpass::standin::Lcg;
 using lowpass::testing::PictureCopy;
 using lowpass::testing::SetChannel;
-using lowpass::testing::StandInHost;
+using lowpass::standin::StandInHost;
 using lowpass::testing::TestBuffer;
 
 namespace {
@@ -176,7 +179,10 @@ using lowpass::testing::FrameOfLines;
 using lowpass::testing::LineOf;
 using lowpass::testing::ScalarInto;
 
-VectorPass SsePass(bool horizontal) { return horizontal ? lowpass::HorizontalPassSse : lowpass::VerticalPassSse; }
+VectorPass SsePass(bool horizontal) {
+    return horizontal ? lowpass::testing::WholePicture<lowpass::HorizontalPassSse, true>
+                      : lowpass::testing::WholePicture<lowpass::VerticalPassSse, false>;
+}
 
 // One SSE pass, then EMMS: the model's float arithmetic may run on the x87.
 void RunSse(bool horizontal, const PIXEL_YC* src, PIXEL_YC* dst, int w, int h, int maxW, int n) {
@@ -243,7 +249,7 @@ void RandomSseTable(Lcg& rng, bool horizontal, int n, int lineLength, std::strin
         FILTER_PROC_INFO info{};
         info.w = lineLength;
         info.h = lineLength;
-        lowpass::Rebuild(&host.filter, &info);
+        lowpass::testing::RebuildFor(host, info.w, info.h);
         *kind = "kernel design";
         return;
     }
@@ -487,7 +493,7 @@ TEST_F(SseEngine, WorkedExampleUnitImpulseRaisesOddSamples) {
     FILTER_PROC_INFO info{};
     info.w = 640;
     info.h = 480;
-    lowpass::Rebuild(&host.filter, &info);
+    lowpass::testing::RebuildFor(host, info.w, info.h);
     EXPECT_EQ(SseTapsOf(kernelCache.horizontal, 1), (std::vector<float>{0.0f, 1.0f, 0.0f}));
     auto named = FrameOfLine(true, {32767, -32767, 5, 6}, 1);
     auto out = PassInto(true, *named, 1);
@@ -657,7 +663,7 @@ namespace {
 
 const lowpass::testing::EngineUnderTest& SseUnderTest() {
     static const lowpass::testing::EngineUnderTest engine{
-        "SSE", lowpass::ProcSse, [](const std::vector<int>& s, bool horizontal, int n) {
+        "SSE", lowpass::testing::ProcOf("sse"), [](const std::vector<int>& s, bool horizontal, int n) {
             const std::vector<float> taps = SseTapsOf(horizontal ? kernelCache.horizontal : kernelCache.vertical, n);
             return SseModelLine(s, taps.data(), n, horizontal);
         }};

@@ -7,14 +7,17 @@
 
 #include "core/frame_driver.h"
 #include "core/kernel.h"
-#include "core/settings_update.h"
-#include "host/filter_export.h"
+#include "plugin/settings_update.h"
+#include "plugin/filter_export.h"
+#include "plugin/frame_proc.h"
+#include "plugin/plugin_state.h"
 #include "simd/cpu_probe.h"
-#include "tests/support/stand_in_host.h"
+#include "tests/support/engine_procs.h"
+#include "tools/standin_host/stand_in_host.h"
 
 using lowpass::kernelCache;
 using lowpass::windowMemory;
-using lowpass::testing::StandInHost;
+using lowpass::standin::StandInHost;
 
 namespace {
 
@@ -61,7 +64,7 @@ protected:
 TEST_F(SettingsUpdate, DefaultsOnFirstCallKeepBlackmanAndPickSse) {
     StandInHost host(descriptor);
     ASSERT_EQ(CheckOf(host), (Boxes{1, 0, 0, 0, 1}));
-    ASSERT_EQ(host.filter.func_proc, &lowpass::ProcScalar);
+    ASSERT_EQ(host.filter.func_proc, lowpass::ProcPortable);
 
     EXPECT_EQ(Update(host), TRUE);
     EXPECT_EQ(CheckOf(host), (Boxes{1, 0, 0, 0, 1}));
@@ -69,7 +72,7 @@ TEST_F(SettingsUpdate, DefaultsOnFirstCallKeepBlackmanAndPickSse) {
     EXPECT_EQ(host.windowUpdateCalls, 1);
     EXPECT_EQ(host.isActiveCalls, 0);
     EXPECT_TRUE(SameWeights(lowpass::windowWeights, lowpass::kBlackmanWindow));
-    EXPECT_EQ(host.filter.func_proc, &lowpass::ProcSse);
+    EXPECT_EQ(host.filter.func_proc, lowpass::testing::ProcOf("sse"));
     EXPECT_EQ(kernelCache.valid, 0);
 }
 
@@ -80,11 +83,11 @@ TEST_F(SettingsUpdate, EngineFollowsSimdBoxAndProcessor) {
         FilterProcFunc expected;
     };
     const Case cases[] = {
-        {1, 3, lowpass::ProcSse},    {1, 1, lowpass::ProcMmx},    {1, 0, lowpass::ProcScalar},
-        {0, 3, lowpass::ProcScalar},  // SIMD off never picks MMX, even with SSE present
-        {0, 1, lowpass::ProcScalar}, {0, 0, lowpass::ProcScalar},
-        {2, 3, lowpass::ProcSse},  // any non-zero value is "on"
-        {1, 2, lowpass::ProcSse},  // SSE bit alone (never produced by the probe) still means SSE
+        {1, 3, lowpass::testing::ProcOf("sse")},    {1, 1, lowpass::testing::ProcOf("mmx")},    {1, 0, lowpass::ProcPortable},
+        {0, 3, lowpass::ProcPortable},  // SIMD off never picks MMX, even with SSE present
+        {0, 1, lowpass::ProcPortable}, {0, 0, lowpass::ProcPortable},
+        {2, 3, lowpass::testing::ProcOf("sse")},  // any non-zero value is "on"
+        {1, 2, lowpass::testing::ProcOf("sse")},  // SSE bit alone (never produced by the probe) still means SSE
     };
     for (const Case& c : cases) {
         StandInHost host(descriptor);
@@ -100,8 +103,8 @@ TEST_F(SettingsUpdate, EngineFollowsSimdBoxAndProcessor) {
 TEST_F(SettingsUpdate, EngineIsWrittenIntoTheHostsRecordNotTheDescriptor) {
     StandInHost host(descriptor);
     Update(host);
-    EXPECT_EQ(host.filter.func_proc, &lowpass::ProcSse);
-    EXPECT_EQ(descriptor->func_proc, &lowpass::ProcScalar);
+    EXPECT_EQ(host.filter.func_proc, lowpass::testing::ProcOf("sse"));
+    EXPECT_EQ(descriptor->func_proc, lowpass::ProcPortable);
 }
 
 TEST_F(SettingsUpdate, HanningOverBlackmanMovesTheChoice) {
@@ -126,7 +129,7 @@ TEST_F(SettingsUpdate, SwitchingTheChosenBoxOffSwitchesItOnAgain) {
     EXPECT_EQ(Memory(), (Boxes{0, 0, 0, 0, 1}));
     EXPECT_EQ(host.windowUpdateCalls, 1);
     EXPECT_TRUE(SameWeights(lowpass::windowWeights, lowpass::kBlackmanWindow));
-    EXPECT_EQ(host.filter.func_proc, &lowpass::ProcSse);
+    EXPECT_EQ(host.filter.func_proc, lowpass::testing::ProcOf("sse"));
 }
 
 TEST_F(SettingsUpdate, RectangularAndHammingNewlyOnTogetherRectangularWins) {
@@ -151,7 +154,7 @@ TEST_F(SettingsUpdate, SeveralBoxesOnAtFirstCallLowestIndexWins) {
     EXPECT_EQ(Memory(), (Boxes{0, 0, 1, 0, 0}));
     EXPECT_EQ(host.windowUpdateCalls, 1);
     EXPECT_TRUE(SameWeights(lowpass::windowWeights, lowpass::kHanningWindow));
-    EXPECT_EQ(host.filter.func_proc, &lowpass::ProcScalar);
+    EXPECT_EQ(host.filter.func_proc, lowpass::ProcPortable);
 }
 
 TEST_F(SettingsUpdate, NoWindowBoxOnAtFirstCallStaysOffWithBlackmanWeights) {
@@ -175,7 +178,7 @@ TEST_F(SettingsUpdate, SliderChangeAloneRefreshesNothingButInvalidatesAndChooses
     EXPECT_EQ(Memory(), (Boxes{0, 0, 0, 0, 1}));
     EXPECT_EQ(host.windowUpdateCalls, 0);
     EXPECT_EQ(kernelCache.valid, 0);
-    EXPECT_EQ(host.filter.func_proc, &lowpass::ProcMmx);
+    EXPECT_EQ(host.filter.func_proc, lowpass::testing::ProcOf("mmx"));
     EXPECT_EQ(host.track[0], 640);
     EXPECT_EQ(host.track[1], 360);
     EXPECT_EQ(host.track[2], 7);
@@ -212,7 +215,7 @@ TEST_F(SettingsUpdate, RandomClicksKeepExactlyOneWindowOnAndMemoryMirroringIt) {
     // Whatever the user toggles, after every call exactly one window box is
     // on, the memory names it, and a box the user switched on is the one
     // chosen (the lowest of them when several were switched on at once).
-    lowpass::testing::Lcg rng(41);
+    lowpass::standin::Lcg rng(41);
     StandInHost host(descriptor);
     Update(host);
     for (int step = 0; step < 400; ++step) {
@@ -244,6 +247,6 @@ TEST_F(SettingsUpdate, RandomClicksKeepExactlyOneWindowOnAndMemoryMirroringIt) {
         const bool previousOff = !clicked[static_cast<std::size_t>(previous)];
         const int refreshes = (firstNew != 0 ? 1 : 0) + (previousOff && (firstNew == 0 || previous < firstNew) ? 1 : 0);
         ASSERT_EQ(host.windowUpdateCalls, refreshes) << "step " << step;
-        ASSERT_EQ(host.filter.func_proc, clicked[0] ? &lowpass::ProcSse : &lowpass::ProcScalar) << "step " << step;
+        ASSERT_EQ(host.filter.func_proc, clicked[0] ? lowpass::testing::ProcOf("sse") : lowpass::ProcPortable) << "step " << step;
     }
 }

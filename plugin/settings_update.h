@@ -1,0 +1,17 @@
+// The host's func_update: window boxes as radio buttons, window weights,
+// engine choice.
+#pragma once
+
+#include "host/host_api.h"
+#include "simd/engines.h"
+
+namespace lowpass {
+
+// The engine the SIMD box and the processor choose: with the box on, the
+// most preferred engine of the table that a processor with capability word
+// `caps` can run (SSE, else MMX); with it off, the portable engine.
+const Engine& ChooseEngine(bool simdAllowed, int caps);
+
+BOOL LP_CDECL UpdateSettings(FILTER* fp, int status);
+
+}  // namespace lowpass
