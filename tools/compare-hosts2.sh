@@ -55,6 +55,18 @@ else
   diff "$work/native.out" "$work/windows.out" | head -n 12 | cut -c1-240 | sed 's/^/    /'
 fi
 
+# Calls share nothing: the two instances give the same results when the
+# other one runs first.
+run_host "native, instances the other way round" "$work/reverse.txt" \
+  "$native/tools/standin_host2/lowpass-host2" "$native/aviutl2/lowpass-auf2.so" --reverse
+forward=$(grep -E '^out instances ' "$work/native.txt")
+backward=$(grep -E '^out instances ' "$work/reverse.txt")
+if [ -n "$forward" ] && [ "$forward" = "$backward" ]; then
+  pass "two instances give the same results in either order (${forward#out instances })"
+else
+  fail "the instances' results depend on their order: '$forward' against '$backward'"
+fi
+
 # The editor's largest image, on the product only: natively the sanitizer
 # build would take minutes over it.
 run_host "64-bit Windows (wine64), 16384 x 16384" "$work/large.txt" \

@@ -9,8 +9,9 @@
 // which must be the same for every build of the plug-in, "check PASS/FAIL"
 // lines, and a last line "host: N checks passed, M failed". Exit status 0
 // when nothing failed.
-//   lowpass-host2 MODULE [--large | --table]
-// --table prints the table and its items only.
+//   lowpass-host2 MODULE [--large | --table | --reverse]
+// --table prints the table and its items only; --reverse runs only the two
+// instances, the second one first.
 // --large runs only one case: a 16384 x 16384 image, which costs the
 // plug-in a 2 GiB copy; tools/check-auf2.sh measures the process's peak
 // resident memory around it (wine's own counters leave heap blocks out).
@@ -487,6 +488,8 @@ void NoPassCases() {
     Check(outcome.result && outcome.reads == 1 && outcome.writes == 1, "320 x 241: read and written");
 }
 
+bool reverseOrder = false;  // --reverse: instance B runs first
+
 void InterleavedInstances() {
     // Two objects with the effect, same image size, different settings:
     // the editor writes each one's values into the items before its call.
@@ -495,8 +498,18 @@ void InterleavedInstances() {
     const Settings a{200, 150, 5, 1, true};
     const Settings b{380, 64, 15, 0, false};
     Outcome outcome;
-    const std::uint64_t soloA = ImageHash(Filter(imageA, a, &outcome));
-    const std::uint64_t soloB = ImageHash(Filter(imageB, b, &outcome));
+    // Which one runs first must not matter: the compare script runs this
+    // both ways round and compares the hashes.
+    std::uint64_t soloA = 0;
+    std::uint64_t soloB = 0;
+    if (reverseOrder) {
+        soloB = ImageHash(Filter(imageB, b, &outcome));
+        soloA = ImageHash(Filter(imageA, a, &outcome));
+    } else {
+        soloA = ImageHash(Filter(imageA, a, &outcome));
+        soloB = ImageHash(Filter(imageB, b, &outcome));
+    }
+    std::printf("out instances A=%016" PRIx64 " B=%016" PRIx64 "\n", soloA, soloB);
     bool same = true;
     for (int round = 0; round < 3; ++round) {
         same = same && ImageHash(Filter(imageA, a, &outcome)) == soloA;
@@ -588,6 +601,30 @@ void OpaqueAndGradient() {
                       std::to_string(length - 32) + " levels kept, largest error " + std::to_string(worst));
         }
     }
+}
+
+void AlphaLikeColour() {
+    // Alpha goes through the engines packed three lines to a pixel; it
+    // must come out exactly as a colour with the same samples does. Red
+    // equals alpha everywhere here, so it must still equal it after.
+    const struct {
+        int w, h;
+        double x, y;
+    } cases[] = {{301, 202, 100, 100}, {301, 100, 100, 240}, {100, 202, 320, 100}};
+    for (const auto& c : cases)
+        for (bool simd : {true, false}) {
+            Image input = RandomImage(c.w, c.h, 51, false);
+            for (int y = 0; y < c.h; ++y)
+                for (int x = 0; x < c.w; ++x) input.At(x, y).r = input.At(x, y).a;
+            Outcome outcome;
+            const Image result = Filter(input, Settings{c.x, c.y, 7, 0, simd}, &outcome);
+            long long differing = 0;
+            for (int y = 0; y < c.h; ++y)
+                for (int x = 0; x < c.w; ++x) differing += result.At(x, y).r != result.At(x, y).a;
+            Check(outcome.result && outcome.writes == 1 && differing == 0 && ImageHash(result) != ImageHash(input),
+                  "alpha filtered exactly as a colour, " + std::to_string(c.w) + " x " + std::to_string(c.h) +
+                      (simd ? ", SIMD" : ", portable") + " (" + std::to_string(differing) + " pixels differ)");
+        }
 }
 
 void Ringing() {
@@ -711,11 +748,12 @@ void Large() {
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 1 << 16);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s MODULE [--large | --table]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s MODULE [--large | --table | --reverse]\n", argv[0]);
         return 2;
     }
     const bool large = argc > 2 && std::strcmp(argv[2], "--large") == 0;
     const bool tableOnly = argc > 2 && std::strcmp(argv[2], "--table") == 0;
+    reverseOrder = argc > 2 && std::strcmp(argv[2], "--reverse") == 0;
 
     PluginModule module;
     std::string error;
@@ -747,12 +785,15 @@ int main(int argc, char** argv) {
 
     if (large) {
         Large();
+    } else if (reverseOrder) {
+        InterleavedInstances();
     } else if (!tableOnly) {
         FrameCases();
         NoPassCases();
         InterleavedInstances();
         FilterObject();
         OpaqueAndGradient();
+        AlphaLikeColour();
         Ringing();
         BadInput();
     }
