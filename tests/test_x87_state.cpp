@@ -104,9 +104,10 @@ private:
 // A raw MMX pass, without EMMS: the processor is left in MMX state.
 void LeaveInMmxState() {
     static PIXEL_YC src[40], dst[40];
+    static lowpass::testing::PassTables tables;
     for (int k = 0; k < 5; ++k)
-        for (int lane = 0; lane < 4; ++lane) lowpass::kernelCache.horizontal.mmxTaps[k][lane] = 3277;
-    lowpass::testing::WholePicture<lowpass::HorizontalPassMmx, true>(src, dst, 40, 1, 40, 2);
+        for (int lane = 0; lane < 4; ++lane) tables.tables.mmxTaps[k][lane] = 3277;
+    lowpass::HorizontalPassMmx(tables.Job(src, dst, 40, 1, 40, 2, true));
 }
 
 }  // namespace
