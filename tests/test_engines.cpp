@@ -2,8 +2,9 @@
 // implementation is run against the model it must equal byte for byte on
 // many random frames, sizes, strides and tables, with sentinels around
 // every buffer and frames that end (or start) right at an inaccessible
-// page, and through the plug-in's frame entry. A mismatch names the first
-// differing sample, its position and its inputs.
+// page; as random bands of its lines; and through the plug-in's frame
+// entry. A mismatch names the first differing sample, its position and its
+// inputs.
 //
 // Adding an implementation is one entry of kImplementations: its name, what
 // the processor must offer, its two passes (and what runs after them), the
@@ -446,6 +447,76 @@ TEST_P(EnginePasses, EveryKernelSizeAtSmallestAndAwkwardSizes) {
         for (int n : {1, 3, 15})
             for (auto kind : {BufferKind::Guarded, BufferKind::TightEnd})
                 ASSERT_TRUE(sweep(n, false, 2 * n + 1 + w % 3, w, kind, kind == BufferKind::Guarded ? 7 : 2));
+}
+
+// The lines 0 .. lines - 1 cut into random contiguous bands: empty ones,
+// ones of a single line, and sometimes an empty band at the very end.
+std::vector<std::pair<int, int>> RandomBands(Lcg& rng, int lines) {
+    std::vector<std::pair<int, int>> bands;
+    for (int first = 0; first < lines;) {
+        const int pick = rng.Range(0, 5);
+        const int size = pick == 0 ? 0 : (pick == 1 ? 1 : rng.Range(1, lines - first));
+        bands.emplace_back(first, first + size);
+        first += size;
+    }
+    if (rng.Range(0, 3) == 0) bands.emplace_back(lines, lines);
+    for (std::size_t i = bands.size(); i > 1; --i)
+        std::swap(bands[i - 1], bands[static_cast<std::size_t>(rng.Range(0, static_cast<int>(i) - 1))]);
+    return bands;
+}
+
+TEST_P(EnginePasses, BandsInAnyOrderGiveTheWholePassAndWriteOnlyTheirLines) {
+    // The driver hands each band of lines to a thread of its own: a band
+    // must produce exactly its lines as the whole pass does, and write
+    // nothing else (the lines of other bands keep a marker until their band
+    // runs).
+    const Implementation& implementation = GetParam();
+    Lcg rng(4401);
+    const int cases = std::min(RandomCaseCount(200), 200);
+    for (int i = 0; i < cases; ++i) {
+        const bool across = i % 2 == 0;
+        const int n = 1 + rng.Range(0, 14);
+        const CaseShape shape = RandomShape(rng, n, across, implementation.anyLength);
+        const int w = shape.w, h = shape.h, lines = across ? h : w;
+        PassTables tables;
+        const std::string kind = RandomTables(rng, tables.tables, n, across ? w : h);
+        TestBuffer source(shape, 21), whole(shape, 22), banded(shape, 23);
+        const Picture input = RandomPicture(rng, w, h);
+        Fill(source, input);
+        RunPair(implementation.passes, across, tables.Job(source.data(), whole.data(), w, h, shape.maxW, n, across));
+        const Picture want = PictureOf(whole, w, h);
+        Picture marker{w, h, {}};
+        for (int s = 0; s < w * h * 3; ++s) marker.samples.push_back(static_cast<int>((static_cast<unsigned>(s) * 40503u + 12345u) & 0xffffu) - 32768);
+        Fill(banded, marker);
+
+        const std::vector<std::pair<int, int>> bands = RandomBands(rng, lines);
+        std::vector<bool> done(static_cast<std::size_t>(lines), false);
+        std::string order;
+        for (const auto& [first, end] : bands) {
+            order += " [" + std::to_string(first) + ", " + std::to_string(end) + ")";
+            PassJob job = tables.Job(source.data(), banded.data(), w, h, shape.maxW, n, across);
+            job.first = first;
+            job.end = end;
+            RunPair(implementation.passes, across, job);
+            for (int line = first; line < end; ++line) done[static_cast<std::size_t>(line)] = true;
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    for (int c = 0; c < 3; ++c) {
+                        const bool produced = done[static_cast<std::size_t>(across ? y : x)];
+                        const int expected = produced ? want.at(x, y, c) : marker.at(x, y, c);
+                        ASSERT_EQ(Channel(banded.at(x, y), c), expected)
+                            << implementation.name << (across ? " across" : " down") << ", case " << i << ", "
+                            << kind << ": at (x=" << x << ", y=" << y << ", channel " << c << ") after the bands"
+                            << order << (produced ? " (the whole pass gives this)" : " (no band has written this yet)")
+                            << "\n  w=" << w << " h=" << h << " max_w=" << shape.maxW << " N=" << n << ", "
+                            << BufferKindName(shape.kind) << " frames";
+                    }
+        }
+        std::string where;
+        ASSERT_TRUE(banded.SentinelsIntact(&where)) << implementation.name << " case " << i << ", bands" << order
+                                                    << ": " << where;
+        ASSERT_TRUE(source.SentinelsIntact(&where)) << implementation.name << " case " << i << ": " << where;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Implementations, EnginePasses, ::testing::ValuesIn(kImplementations), NameOf);
