@@ -629,6 +629,72 @@ TEST_P(EngineDriver, HandsLinesShorterThanTheKernelToThePortablePass) {
     CheckDriverRun(31, 31, 33, 31, 1, 1, 15, true);  // exactly 2N + 1 both ways
 }
 
+TEST_P(EngineDriver, DamagedNegativeTargetIsTakenAsZero) {
+    // A stored X or Y below 0 can only come from a damaged project. It is
+    // taken as 0 (cutoff 0, whose kernel is the unit impulse), not designed
+    // into a kernel that sums to less than 0 and amplifies: N = 15,
+    // rectangular, 64 x 64. A picture of steps between 0 and 4096 (even
+    // samples, which every engine's unit impulse gives back) must come back
+    // unchanged; a random picture as with a target of 0. Both through the
+    // plug-in's frame entry and through the frame driver itself, which
+    // other front ends call with their own settings.
+    const int w = 64, h = 64, stride = 67, n = 15;
+    lowpass::windowWeights = lowpass::kRectangularWindow;
+    Lcg rng(17);
+    Picture steps{w, h, {}}, random{w, h, {}};
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const int v = (x >= 20) != (y >= 40) ? 4096 : 0;
+            for (int s : {v, v - 2048, 2048 - v}) steps.samples.push_back(s);
+            for (int c = 0; c < 3; ++c) random.samples.push_back(rng.Range(-2048, 4096));
+        }
+    auto throughEntry = [&](const Picture& picture, int x, int y) {
+        StandInHost host;
+        host.SetTrack(x, y, n);
+        auto frames = std::make_unique<FramePair>(w, h, stride, h);
+        Fill(frames->edit, picture);
+        proc()(&host.filter, &frames->info);
+        return PictureOf(frames->Result(), w, h);
+    };
+    auto throughDriver = [&](const Picture& picture, int x, int y) {
+        lowpass::KernelCache cache{};
+        const bool mmx = (lowpass::testing::ProcessorCaps() & lowpass::kCpuCapsMmx) != 0;
+        const lowpass::FrameContext context{&cache, mmx ? lowpass::ClearMmxState : nullptr, nullptr};
+        FramePair frames(w, h, stride, h);
+        Fill(frames.edit, picture);
+        lowpass::FrameBuffers buffers{frames.info.ycp_edit, frames.info.ycp_temp, w, h, stride};
+        lowpass::RunFramePasses(context, lowpass::KernelSettings{x, y, n, lowpass::kRectangularWindow}, buffers,
+                                engine().passes);
+        Picture result{w, h, {}};
+        for (int py = 0; py < h; ++py)
+            for (int px = 0; px < w; ++px)
+                for (int c = 0; c < 3; ++c)
+                    result.samples.push_back(Channel(buffers.edit[py * stride + px], c));
+        return result;
+    };
+    auto firstDifference = [&](const Picture& got, const Picture& want) {
+        for (std::size_t i = 0; i < got.samples.size(); ++i)
+            if (got.samples[i] != want.samples[i])
+                return "at (x=" + std::to_string(i / 3 % w) + ", y=" + std::to_string(i / 3 / w) + ", channel " +
+                       std::to_string(i % 3) + "): " + std::to_string(got.samples[i]) + ", not " +
+                       std::to_string(want.samples[i]);
+        return std::string();
+    };
+    EXPECT_EQ(firstDifference(throughEntry(steps, 0, 0), steps), "") << GetParam().name << ", X = Y = 0";
+    const int damaged[][2] = {{-5, 0}, {0, INT_MIN}, {INT_MIN, -5}};
+    for (const Picture* picture : {&steps, &random}) {
+        const Picture sound = throughEntry(*picture, 0, 0);
+        for (const auto& target : damaged) {
+            const std::string label = std::string(GetParam().name) + (picture == &steps ? ", steps" : ", random") +
+                                      ", X = " + std::to_string(target[0]) + ", Y = " + std::to_string(target[1]);
+            EXPECT_EQ(firstDifference(throughEntry(*picture, target[0], target[1]), sound), "")
+                << label << ", frame entry";
+            EXPECT_EQ(firstDifference(throughDriver(*picture, target[0], target[1]), sound), "")
+                << label << ", frame driver";
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(PlugInEngines, EngineDriver, ::testing::ValuesIn(Select(IsPlugInEngine)), NameOf);
 
 // ---------------------------------------------------------------------------
