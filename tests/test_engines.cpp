@@ -303,7 +303,8 @@ std::string RandomTables(Lcg& rng, KernelTables& tables, int n, int lineLength) 
     static const int kExtremes[] = {-32768, -32767, -16384, -8192, -1, 0, 1, 8192, 16383, 16384, 32767};
     for (int k = 0; k <= 2 * n; ++k) {
         tables.fixedTaps[k] =
-            fixedKind == 0 ? static_cast<std::int32_t>(rng.Next()) : static_cast<std::int32_t>(rng.Range(-20000, 70000));
+            fixedKind == 0 ? static_cast<std::int32_t>(rng.Next())
+                           : static_cast<std::int32_t>(rng.Range(-20000, 70000));
         int mmx;
         if (mmxKind < 7)
             mmx = rng.Range(-4096, 16384);
@@ -487,7 +488,8 @@ TEST_P(EnginePasses, BandsInAnyOrderGiveTheWholePassAndWriteOnlyTheirLines) {
         RunPair(implementation.passes, across, tables.Job(source.data(), whole.data(), w, h, shape.maxW, n, across));
         const Picture want = PictureOf(whole, w, h);
         Picture marker{w, h, {}};
-        for (int s = 0; s < w * h * 3; ++s) marker.samples.push_back(static_cast<int>((static_cast<unsigned>(s) * 40503u + 12345u) & 0xffffu) - 32768);
+        for (int s = 0; s < w * h * 3; ++s)
+            marker.samples.push_back(static_cast<int>((static_cast<unsigned>(s) * 40503u + 12345u) & 0xffffu) - 32768);
         Fill(banded, marker);
 
         const std::vector<std::pair<int, int>> bands = RandomBands(rng, lines);

@@ -1,10 +1,10 @@
-// The MMX engine's model and worked examples. The model is its arithmetic
-// written out as slowly and obviously as possible: the sample pre-shifted
-// by 2 with a 16-bit wrap, the upper half of the 32-bit product (a floor),
-// the taps beyond an edge summed with a 16-bit wrap into one edge weight,
-// and 16-bit wrapping sums, section by section in the order the engine
-// computes them. test_engines.cpp compares the engine with it on random
-// frames, sizes, strides and tables.
+// The MMX engine's model and examples worked by hand. The model is its
+// arithmetic written out as slowly and obviously as possible: the sample
+// pre-shifted by 2 with a 16-bit wrap, the upper half of the 32-bit
+// product (a floor), the taps beyond an edge summed with a 16-bit wrap into
+// one edge weight, and 16-bit wrapping sums, section by section in the
+// order the engine computes them. test_engines.cpp compares the engine with
+// it on random frames, sizes, strides and tables.
 //
 // On a processor without MMX the examples are skipped and say so.
 #include <gtest/gtest.h>

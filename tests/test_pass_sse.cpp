@@ -1,10 +1,10 @@
-// The SSE engine's model and worked examples. The model is its arithmetic
-// written out plainly: float32 products and sums in exactly the engine's
-// order (0.5 last in every horizontal output and in the vertical top rows,
-// first in the vertical middle and bottom rows), the edge weight summed in
-// float32 from zero in ascending k, a conversion that rounds ties to even,
-// and signed 16-bit saturation. test_engines.cpp compares the engine with
-// it on random frames, sizes, strides and tables.
+// The SSE engine's model and examples worked by hand. The model is its
+// arithmetic written out plainly: float32 products and sums in exactly the
+// engine's order (0.5 last in every horizontal output and in the vertical
+// top rows, first in the vertical middle and bottom rows), the edge weight
+// summed in float32 from zero in ascending k, a conversion that rounds ties
+// to even, and signed 16-bit saturation. test_engines.cpp compares the
+// engine with it on random frames, sizes, strides and tables.
 //
 // Every float32 operation of the model goes through a volatile float, so
 // that a 32-bit build whose floating point runs on the x87 unit (with its
@@ -159,7 +159,8 @@ TEST_F(SseExamples, UniformRows) {
             auto dst = RunPass(Pass(across), across, *src, 1, t);
             for (int index = 0; index < (across ? 2 : 5); ++index)
                 for (int c = 0; c < 3; ++c)
-                    EXPECT_EQ(LineOf(*dst, across, index, c), std::vector<int>(9, v[1])) << across << " uniform " << v[0];
+                    EXPECT_EQ(LineOf(*dst, across, index, c), std::vector<int>(9, v[1]))
+                        << across << " uniform " << v[0];
         }
 }
 

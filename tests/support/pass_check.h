@@ -1,7 +1,7 @@
 // Shared pieces of the pass tests: the processor's answer, the number of
 // random cases, tables a test owns, a pass run on a guarded frame, frames
 // made of given lines, a line model run as a pass, and the engines' models
-// (each defined next to its engine's worked examples).
+// (each defined next to its engine's examples).
 #pragma once
 
 #include <cstdint>
@@ -38,7 +38,8 @@ inline std::string MissingCaps(int needs, const std::string& what) {
     std::string lacks;
     if ((needs & ~caps & kCpuCapsMmx) != 0) lacks += " MMX";
     if ((needs & ~caps & kCpuCapsSse) != 0) lacks += " SSE";
-    if ((needs & ~caps & ~(kCpuCapsMmx | kCpuCapsSse)) != 0) lacks += " (capability bits " + std::to_string(needs & ~caps) + ")";
+    if ((needs & ~caps & ~(kCpuCapsMmx | kCpuCapsSse)) != 0)
+        lacks += " (capability bits " + std::to_string(needs & ~caps) + ")";
     return "this processor or system has no usable" + lacks + " (CpuCaps " + std::to_string(caps) + "): " + what +
            " is not run";
 }
@@ -135,7 +136,8 @@ inline void RunLineModel(const PassJob& job, bool across, LineModel model) {
             std::vector<int> samples;
             for (int p = 0; p < length; ++p) samples.push_back(Channel(job.source[offset(p)], c));
             const std::vector<int> out = model(samples, *job.tables, job.taps, across);
-            for (int p = 0; p < length; ++p) SetChannel(job.destination[offset(p)], c, out[static_cast<std::size_t>(p)]);
+            for (int p = 0; p < length; ++p)
+                SetChannel(job.destination[offset(p)], c, out[static_cast<std::size_t>(p)]);
         }
 }
 
