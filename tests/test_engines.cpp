@@ -10,8 +10,14 @@
 // Adding an implementation is one entry of kImplementations: its name, what
 // the processor must offer, its two passes (and what runs after them), the
 // model it must equal (a plain model of its own arithmetic, or a reference
-// implementation), and which table form it reads. An implementation the
-// processor cannot run is skipped with a message that says why.
+// implementation), and which table form it reads. A faster implementation
+// of the SSE arithmetic, say, would be
+//   {"sse2", kCpuCapsSse2, {HorizontalPassSse2, VerticalPassSse2, ClearMmxState},
+//    {HorizontalPassSse, VerticalPassSse, ClearMmxState}, Taps::Float, false},
+// An implementation the processor cannot run is skipped with a message that
+// says why. The checks through the plug-in's frame entry run for the names
+// the plug-in's engine table has; the distance to the portable engine for
+// every implementation that reads the MMX or float tables.
 #include <gtest/gtest.h>
 
 #include <algorithm>
