@@ -124,6 +124,28 @@ inline std::vector<int> LineOf(const GuardedFrame& frame, bool across, int index
 using LineModel = std::vector<int> (*)(const std::vector<int>& samples, const KernelTables& tables, int n,
                                        bool across);
 
+// Runs each pass over every 16-bit value (a 256 x 256 frame, y, cb and cr
+// each in an order of its own) and expects every sample back as want(s).
+inline void ExpectEverySixteenBitValue(Pass across, Pass down, const PassTables& t, int n, int (*want)(int)) {
+    GuardedFrame source(256, 256, 259, 257, 8);
+    for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < 256; ++x) {
+            const int v = y * 256 + x - 32768;
+            source.at(x, y) = PIXEL_YC{static_cast<std::int16_t>(v), static_cast<std::int16_t>(-1 - v),
+                                       static_cast<std::int16_t>(v ^ 0x2aaa)};
+        }
+    for (bool isAcross : {true, false}) {
+        auto result = RunPass(isAcross ? across : down, isAcross, source, n, t);
+        for (int y = 0; y < 256; ++y)
+            for (int x = 0; x < 256; ++x)
+                for (int c = 0; c < 3; ++c) {
+                    const int s = Channel(source.at(x, y), c);
+                    ASSERT_EQ(Channel(result->at(x, y), c), want(s))
+                        << (isAcross ? "across" : "down") << ", sample " << s;
+                }
+    }
+}
+
 // A line model run as a pass: every line of the job's band, each channel.
 inline void RunLineModel(const PassJob& job, bool across, LineModel model) {
     const int length = across ? job.w : job.h;
