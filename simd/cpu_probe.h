@@ -21,6 +21,11 @@ enum class SseTrial { Completed, IllegalInstruction, OtherFault };
 struct CpuProbeOps {
     std::uint32_t (*cpuidLeaf1Edx)();
     SseTrial (*tryXorps)();
+    // What the wider implementations of the SSE arithmetic need to know.
+    std::uint32_t (*cpuidMaxLeaf)();   // EAX of CPUID leaf 0: the highest leaf there is
+    std::uint32_t (*cpuidLeaf1Ecx)();  // OSXSAVE (bit 27), AVX (bit 28)
+    std::uint32_t (*cpuidLeaf7Ebx)();  // AVX2 (bit 5); asked only when leaf 7 exists
+    std::uint32_t (*xgetbv0)();        // low half of XCR0; asked only when OSXSAVE is set
 };
 
 // The real processor and operating system.
@@ -29,6 +34,14 @@ const CpuProbeOps& NativeCpuProbeOps();
 int HasMmx(const CpuProbeOps& ops = NativeCpuProbeOps());
 int HasUsableSse(const CpuProbeOps& ops = NativeCpuProbeOps());
 int ComposeCpuCaps(const CpuProbeOps& ops = NativeCpuProbeOps());
+
+// The faster implementations of the SSE arithmetic, which need SSE usable
+// (as above) and more. SSE2: CPUID leaf 1 EDX bit 26; it works on the XMM
+// registers the SSE trial has shown the system saves. AVX2: CPUID leaf 7
+// EBX bit 5 and AVX (leaf 1 ECX bit 28), and the system saving the YMM
+// registers: OSXSAVE (leaf 1 ECX bit 27) and XCR0 bits 1 (XMM) and 2 (YMM).
+int HasUsableSse2(const CpuProbeOps& ops = NativeCpuProbeOps());
+int HasUsableAvx2(const CpuProbeOps& ops = NativeCpuProbeOps());
 
 // EMMS: leaves MMX state so that floating-point code may run again.
 void ClearMmxState();

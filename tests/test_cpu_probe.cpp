@@ -35,7 +35,7 @@ SseTrial FakeTrial() {
     ++fakeTrials;
     return fakeTrial;
 }
-const CpuProbeOps kFake{FakeCpuid, FakeTrial};
+const CpuProbeOps kFake{FakeCpuid, FakeTrial, nullptr, nullptr, nullptr, nullptr};
 
 struct Answer {
     int hasMmx, hasUsableSse, caps, trials;

@@ -1,0 +1,342 @@
+// The body of the wide SSE-arithmetic passes, written once over a vector
+// type and compiled once per instruction set (pass_sse2.cpp,
+// pass_avx2.cpp), each file with its own set enabled.
+//
+// Everything here has internal linkage on purpose: a copy compiled for AVX2
+// must never be the one the SSE2 passes call, as one shared inline
+// definition could be after linking. For the same reason this file uses no
+// inline function from another header except the compiler's intrinsics.
+//
+// What each output sample is computed as (lanes are independent, so only
+// each sample's own sequence of operations matters, not how samples share
+// a vector):
+//
+// Across a row, samples lie flat in the lanes: the three channels of a
+// pixel in consecutive lanes, and tap k of output sample s reads sample
+// s + 3(k - N). Each row is widened to float32 once, in segments.
+//   middle outputs: acc = c[0] * p, then acc += c[k] * p for k = 1 .. 2N,
+//                   then acc += 0.5 (starting from the first product is the
+//                   same as adding it to zero);
+//   left edge:      acc = W * p[0], then the in-range taps in ascending k,
+//                   then + 0.5;
+//   right edge:     the in-range taps from k = 0, then acc += W * p[w - 1],
+//                   then + 0.5.
+// The edge outputs of a row are computed together, each lane with its own
+// coefficient per tap: zero where the tap is not one of that output's
+// in-range taps. Adding the product 0 * p (p a finite sample) leaves every
+// accumulator as it was, up to the sign of a zero, which the final + 0.5
+// erases; so each lane's result is its own sequence's.
+//
+// Down the columns, the band's samples are widened row by row into a ring
+// of float32 rows, in strips across the band; each output row is then a
+// short list of (coefficient, ring row) terms, the same for every lane:
+//   top rows:    acc = W * s[0], then the in-range taps, then + 0.5;
+//   middle rows: acc = 0.5, then every tap in ascending k;
+//   bottom rows: acc = 0.5, the in-range taps, then acc += W * s[h - 1].
+//
+// Edge weights W are summed in float32 from zero in ascending k, as the
+// reference passes sum them. Results are converted under the thread's
+// rounding control (CVTPS2DQ: out of range or NaN gives 0x80000000) and
+// packed to int16 with signed saturation (PACKSSDW).
+#pragma once
+
+#include <emmintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "core/pass_job.h"
+
+namespace lowpass {
+namespace {
+
+using Tap = float[4];
+
+// Samples across the widest edge run (3 * 15 = 45) rounded up to any
+// vector's lanes.
+constexpr int kMaxEdgeLanes = 48;
+// Output samples per segment of a row across.
+constexpr int kSegmentSamples = 1536;
+// Samples of the band per strip down, and the ring's rows (a power of two
+// at least 2N + 1).
+constexpr int kStripSamples = 512;
+constexpr int kRingRows = 32;
+static_assert(kRingRows >= kMaxKernelLength, "the ring holds every row of one output's window");
+static_assert(3 * kMaxTaps <= kMaxEdgeLanes, "an edge run fits the edge lanes");
+
+inline int MinInt(int a, int b) { return a < b ? a : b; }
+inline int RoundUpTo(int v, int multiple) { return (v + multiple - 1) / multiple * multiple; }
+
+// The sum of table entries first .. last, in float32 from zero in ascending
+// k, in all four lanes.
+inline __m128 EdgeWeight(const Tap* taps, int first, int last) {
+    __m128 weight = _mm_setzero_ps();
+    for (int k = first; k <= last; ++k) weight = _mm_add_ps(weight, _mm_load_ps(taps[k]));
+    return weight;
+}
+
+// Samples lo .. hi - 1 of a line (sample index 0 at `line`) into out[0 ..
+// hi - lo), as float32; positions before 0 or from `limit` on become 0 and
+// are not read.
+template <class V>
+void Widen(float* out, const std::int16_t* line, int limit, int lo, int hi) {
+    int i = lo;
+    for (; i < hi && i < 0; ++i) out[i - lo] = 0.0f;
+    const int end = MinInt(hi, limit);
+    for (; i + 8 <= end; i += 8) V::Widen8(out + (i - lo), line + i);
+    for (; i < end; ++i) out[i - lo] = static_cast<float>(line[i]);
+    for (; i < hi; ++i) out[i - lo] = 0.0f;
+}
+
+// Stores `count` accumulators (count * V::kLanes results) at `out`.
+template <class V, int K>
+inline void StoreResults(std::int16_t* out, const typename V::Vec (&acc)[K]) {
+#pragma GCC unroll 16
+    for (int i = 0; i + 1 < K; i += 2) V::Store2(out + i * V::kLanes, acc[i], acc[i + 1]);
+    if (K % 2 != 0) V::Store1(out + (K - 1) * V::kLanes, acc[K - 1]);
+}
+
+// ---------------------------------------------------------------------------
+// Across the rows.
+
+// Per-lane coefficients of one edge run: lane s is output sample s of the
+// run (pixel s / 3); lanes past the run are all zero.
+struct EdgeLanes {
+    alignas(32) float weight[kMaxEdgeLanes];
+    alignas(32) float coefficient[kMaxKernelLength][kMaxEdgeLanes];
+};
+
+void BuildEdgeLanes(EdgeLanes& left, EdgeLanes& right, const Tap* taps, int n) {
+    std::memset(&left, 0, sizeof left);
+    std::memset(&right, 0, sizeof right);
+    for (int s = 0; s < 3 * n; ++s) {
+        const int pixel = s / 3;
+        // Left output i = pixel: W = c[0] + .. + c[N - i] on p[0], then
+        // taps N - i + 1 .. 2N.
+        _mm_store_ss(&left.weight[s], EdgeWeight(taps, 0, n - pixel));
+        for (int k = n - pixel + 1; k <= 2 * n; ++k) _mm_store_ss(&left.coefficient[k][s], _mm_load_ps(taps[k]));
+        // Right output j = pixel (x = w - N + j): taps 0 .. 2N - j - 2,
+        // then W = c[2N - j - 1] + .. + c[2N] on p[w - 1].
+        for (int k = 0; k <= 2 * n - pixel - 2; ++k) _mm_store_ss(&right.coefficient[k][s], _mm_load_ps(taps[k]));
+        _mm_store_ss(&right.weight[s], EdgeWeight(taps, 2 * n - pixel - 1, 2 * n));
+    }
+}
+
+// K vectors of middle outputs: f points at the sample 3N before the first
+// output sample; tap k reads f + 3k.
+template <class V, int K>
+inline void MiddleOutputs(std::int16_t* out, const float* f, const Tap* taps, int n, typename V::Vec bias) {
+    using Vec = typename V::Vec;
+    constexpr int L = V::kLanes;
+    Vec acc[K];
+    Vec c = V::Broadcast(taps[0]);
+#pragma GCC unroll 16
+    for (int i = 0; i < K; ++i) acc[i] = V::Mul(c, V::Load(f + i * L));
+    for (int k = 1; k <= 2 * n; ++k) {
+        c = V::Broadcast(taps[k]);
+        const float* p = f + 3 * k;
+#pragma GCC unroll 16
+        for (int i = 0; i < K; ++i) acc[i] = V::Add(acc[i], V::Mul(c, V::Load(p + i * L)));
+    }
+#pragma GCC unroll 16
+    for (int i = 0; i < K; ++i) acc[i] = V::Add(acc[i], bias);
+    StoreResults<V, K>(out, acc);
+}
+
+template <class V>
+void HorizontalPassWide(const PassJob& job) {
+    using Vec = typename V::Vec;
+    constexpr int L = V::kLanes;
+    constexpr int K = V::kInFlight;
+    if (job.first >= job.end) return;
+    const int n = job.taps;
+    const int rowSamples = 3 * job.w;
+    const int reach = 3 * n;  // samples from an output to its farthest tap
+    const int edgeLanes = RoundUpTo(reach, L);
+    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(job.stride) * 3;
+    const Tap* taps = job.tables->sseTaps;
+    const Vec bias = V::Broadcast(job.roundingBias);
+    const auto* source = reinterpret_cast<const std::int16_t*>(job.source);
+    auto* destination = reinterpret_cast<std::int16_t*>(job.destination);
+
+    EdgeLanes left, right;
+    BuildEdgeLanes(left, right, taps, n);
+
+    // Widened samples: a segment with its reach on both sides, or an edge
+    // run's lanes with their reach; then the edge pixel repeated per lane.
+    alignas(32) float segment[kSegmentSamples + 6 * kMaxTaps + 2 * 8];
+    alignas(32) float edge[kMaxEdgeLanes + 6 * kMaxTaps];
+    alignas(32) float edgePixel[kMaxEdgeLanes];
+    alignas(32) std::int16_t results[kMaxEdgeLanes];
+
+    for (int r = job.first; r < job.end; ++r) {
+        const std::int16_t* in = source + static_cast<std::ptrdiff_t>(r) * stride;
+        std::int16_t* out = destination + static_cast<std::ptrdiff_t>(r) * stride;
+
+        // Middle outputs, samples reach .. rowSamples - reach - 1.
+        const int middleEnd = rowSamples - reach;
+        for (int start = reach; start < middleEnd;) {
+            const int end = MinInt(start + kSegmentSamples, middleEnd);
+            // segment[j] is sample start - reach + j; zero past the row.
+            Widen<V>(segment, in, rowSamples, start - reach, end + reach + L);
+            int a = start;
+            for (; a + K * L <= end; a += K * L) MiddleOutputs<V, K>(out + a, segment + (a - start), taps, n, bias);
+            for (; a + L <= end; a += L) MiddleOutputs<V, 1>(out + a, segment + (a - start), taps, n, bias);
+            if (a < end) {
+                MiddleOutputs<V, 1>(results, segment + (a - start), taps, n, bias);
+                std::memcpy(out + a, results, static_cast<std::size_t>(end - a) * sizeof(std::int16_t));
+            }
+            start = end;
+        }
+
+        // Left edge, samples 0 .. reach - 1: edge[j] is sample j - reach.
+        Widen<V>(edge, in, rowSamples, -reach, edgeLanes + reach);
+        for (int s = 0; s < edgeLanes; ++s) edgePixel[s] = edge[reach + s % 3];
+        for (int v = 0; v < edgeLanes; v += L) {
+            Vec acc = V::Mul(V::LoadAligned(left.weight + v), V::LoadAligned(edgePixel + v));
+            for (int k = 1; k <= 2 * n; ++k)
+                acc = V::Add(acc, V::Mul(V::LoadAligned(left.coefficient[k] + v), V::Load(edge + v + 3 * k)));
+            V::Store1(results + v, V::Add(acc, bias));
+        }
+        std::memcpy(out, results, static_cast<std::size_t>(reach) * sizeof(std::int16_t));
+
+        // Right edge, samples rowSamples - reach .. rowSamples - 1: edge[j]
+        // is sample rowSamples - 2 reach + j; the last pixel's samples are
+        // edge[2 reach - 3 ..].
+        const int rightStart = rowSamples - reach;
+        Widen<V>(edge, in, rowSamples, rightStart - reach, rightStart + edgeLanes + reach);
+        for (int s = 0; s < edgeLanes; ++s) edgePixel[s] = edge[2 * reach - 3 + s % 3];
+        for (int v = 0; v < edgeLanes; v += L) {
+            Vec acc = V::Mul(V::LoadAligned(right.coefficient[0] + v), V::Load(edge + v));
+            for (int k = 1; k <= 2 * n - 2; ++k)
+                acc = V::Add(acc, V::Mul(V::LoadAligned(right.coefficient[k] + v), V::Load(edge + v + 3 * k)));
+            acc = V::Add(acc, V::Mul(V::LoadAligned(right.weight + v), V::LoadAligned(edgePixel + v)));
+            V::Store1(results + v, V::Add(acc, bias));
+        }
+        std::memcpy(out + rightStart, results, static_cast<std::size_t>(reach) * sizeof(std::int16_t));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Down the columns.
+
+// The terms of one output row, in summing order: a coefficient (four equal
+// copies, 16-byte aligned) and the ring row it multiplies.
+struct ColumnTerms {
+    const float* coefficient[kMaxKernelLength];
+    const float* row[kMaxKernelLength];
+    int count;
+    bool biasFirst;  // 0.5 starts the sum (middle and bottom rows) or ends it (top rows)
+};
+
+// K vectors of one output row at sample `at` of the strip.
+template <class V, int K>
+inline void ColumnOutputs(std::int16_t* out, const ColumnTerms& terms, int at, typename V::Vec bias) {
+    using Vec = typename V::Vec;
+    constexpr int L = V::kLanes;
+    Vec acc[K];
+    int t = 0;
+    if (terms.biasFirst) {
+#pragma GCC unroll 16
+        for (int i = 0; i < K; ++i) acc[i] = bias;
+    } else {
+        const Vec c = V::Broadcast(terms.coefficient[0]);
+        const float* p = terms.row[0] + at;
+#pragma GCC unroll 16
+        for (int i = 0; i < K; ++i) acc[i] = V::Mul(c, V::LoadAligned(p + i * L));
+        t = 1;
+    }
+    for (; t < terms.count; ++t) {
+        const Vec c = V::Broadcast(terms.coefficient[t]);
+        const float* p = terms.row[t] + at;
+#pragma GCC unroll 16
+        for (int i = 0; i < K; ++i) acc[i] = V::Add(acc[i], V::Mul(c, V::LoadAligned(p + i * L)));
+    }
+    if (!terms.biasFirst) {
+#pragma GCC unroll 16
+        for (int i = 0; i < K; ++i) acc[i] = V::Add(acc[i], bias);
+    }
+    StoreResults<V, K>(out, acc);
+}
+
+template <class V>
+void VerticalPassWide(const PassJob& job) {
+    constexpr int L = V::kLanes;
+    constexpr int K = V::kInFlight;
+    static_assert(kStripSamples % (K * L) == 0, "a strip is whole blocks of vectors");
+    if (job.first >= job.end) return;
+    const int n = job.taps;
+    const int h = job.h;
+    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(job.stride) * 3;
+    const Tap* taps = job.tables->sseTaps;
+    const typename V::Vec bias = V::Broadcast(job.roundingBias);
+    const auto* source = reinterpret_cast<const std::int16_t*>(job.source);
+    auto* destination = reinterpret_cast<std::int16_t*>(job.destination);
+    const int bandStart = 3 * job.first;
+    const int bandEnd = 3 * job.end;
+
+    // Edge weights: top row i folds c[0] .. c[N - i] onto row 0, bottom row
+    // h - N + j folds c[2N - j - 1] .. c[2N] onto row h - 1.
+    alignas(16) float top[kMaxTaps][4];
+    alignas(16) float bottom[kMaxTaps][4];
+    for (int i = 0; i < n; ++i) {
+        _mm_store_ps(top[i], EdgeWeight(taps, 0, n - i));
+        _mm_store_ps(bottom[i], EdgeWeight(taps, 2 * n - i - 1, 2 * n));
+    }
+
+    alignas(32) float ring[kRingRows][kStripSamples];
+    alignas(32) std::int16_t results[8 * 2];
+    ColumnTerms terms;
+
+    for (int stripStart = bandStart; stripStart < bandEnd; stripStart += kStripSamples) {
+        const int count = MinInt(kStripSamples, bandEnd - stripStart);
+        const int widenCount = RoundUpTo(count, L);
+        int widened = 0;
+        for (int r = 0; r < h; ++r) {
+            const int lowest = MinInt(r + n, h - 1);
+            for (; widened <= lowest; ++widened)
+                Widen<V>(ring[widened % kRingRows], source + static_cast<std::ptrdiff_t>(widened) * stride, bandEnd,
+                         stripStart, stripStart + widenCount);
+            const auto ringRow = [&](int row) -> const float* { return ring[row % kRingRows]; };
+
+            terms.count = 0;
+            if (r < n) {
+                terms.biasFirst = false;
+                terms.coefficient[terms.count] = top[r];
+                terms.row[terms.count++] = ringRow(0);
+                for (int k = n - r + 1; k <= 2 * n; ++k) {
+                    terms.coefficient[terms.count] = taps[k];
+                    terms.row[terms.count++] = ringRow(r + k - n);
+                }
+            } else if (r < h - n) {
+                terms.biasFirst = true;
+                for (int k = 0; k <= 2 * n; ++k) {
+                    terms.coefficient[terms.count] = taps[k];
+                    terms.row[terms.count++] = ringRow(r + k - n);
+                }
+            } else {
+                terms.biasFirst = true;
+                const int j = r - (h - n);
+                for (int k = 0; k <= 2 * n - j - 2; ++k) {
+                    terms.coefficient[terms.count] = taps[k];
+                    terms.row[terms.count++] = ringRow(r + k - n);
+                }
+                terms.coefficient[terms.count] = bottom[j];
+                terms.row[terms.count++] = ringRow(h - 1);
+            }
+
+            std::int16_t* out = destination + static_cast<std::ptrdiff_t>(r) * stride + stripStart;
+            int at = 0;
+            for (; at + K * L <= count; at += K * L) ColumnOutputs<V, K>(out + at, terms, at, bias);
+            for (; at + L <= count; at += L) ColumnOutputs<V, 1>(out + at, terms, at, bias);
+            if (at < count) {
+                ColumnOutputs<V, 1>(results, terms, at, bias);
+                std::memcpy(out + at, results, static_cast<std::size_t>(count - at) * sizeof(std::int16_t));
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace lowpass
