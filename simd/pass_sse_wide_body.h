@@ -58,11 +58,16 @@ using Tap = float[4];
 constexpr int kMaxEdgeLanes = 48;
 // Output samples per segment of a row across.
 constexpr int kSegmentSamples = 1536;
-// Samples of the band per strip down, and the ring's rows (a power of two
-// at least 2N + 1).
-constexpr int kStripSamples = 512;
-constexpr int kRingRows = 32;
-static_assert(kRingRows >= kMaxKernelLength, "the ring holds every row of one output's window");
+// Down the columns: the ring holds 2N + 1 widened rows of a strip of the
+// band. Its floats are kept within the first-level data cache (every
+// output row reads all of them), so the strips are narrower the longer the
+// kernel; kRingFloats bounds the strip for short kernels.
+constexpr int kRingCacheFloats = 8192;
+constexpr int kRingFloats = 16384;
+// How many rows ahead of the one being widened the vertical pass prefetches.
+constexpr int kPrefetchRows = 4;
+constexpr bool kPrefetchAcross = true;
+constexpr bool kPrefetchDestination = true;
 static_assert(3 * kMaxTaps <= kMaxEdgeLanes, "an edge run fits the edge lanes");
 
 inline int MinInt(int a, int b) { return a < b ? a : b; }
@@ -180,6 +185,16 @@ void HorizontalPassWide(const PassJob& job) {
             const int end = MinInt(start + kSegmentSamples, middleEnd);
             // segment[j] is sample start - reach + j; zero past the row.
             Widen<V>(segment, in, rowSamples, start - reach, end + reach + L);
+            // The same samples of the next row come from memory: ask early.
+            if (kPrefetchAcross && r + 1 < job.h) {
+                const auto* ahead = reinterpret_cast<const char*>(in + stride + (start - reach));
+                const int bytes = 2 * (MinInt(end + reach, rowSamples) - (start - reach));
+                for (int b = 0; b < bytes; b += 64) _mm_prefetch(ahead + b, _MM_HINT_T0);
+                if (kPrefetchDestination) {
+                    const auto* next = reinterpret_cast<const char*>(out + stride + start);
+                    for (int b = 0; b < 2 * (end - start); b += 64) _mm_prefetch(next + b, _MM_HINT_T0);
+                }
+            }
             int a = start;
             for (; a + K * L <= end; a += K * L) MiddleOutputs<V, K>(out + a, segment + (a - start), taps, n, bias);
             for (; a + L <= end; a += L) MiddleOutputs<V, 1>(out + a, segment + (a - start), taps, n, bias);
@@ -264,7 +279,6 @@ template <class V>
 void VerticalPassWide(const PassJob& job) {
     constexpr int L = V::kLanes;
     constexpr int K = V::kInFlight;
-    static_assert(kStripSamples % (K * L) == 0, "a strip is whole blocks of vectors");
     if (job.first >= job.end) return;
     const int n = job.taps;
     const int h = job.h;
@@ -285,20 +299,39 @@ void VerticalPassWide(const PassJob& job) {
         _mm_store_ps(bottom[i], EdgeWeight(taps, 2 * n - i - 1, 2 * n));
     }
 
-    alignas(32) float ring[kRingRows][kStripSamples];
+    // The ring: rows of `strip` floats, whole blocks of K vectors; source
+    // row t lives in ring row t % rows.
+    const int rows = 2 * n + 1;
+    const int strip = MinInt(kRingCacheFloats / rows, kRingFloats / rows) / (K * L) * (K * L);
+    alignas(32) float ring[kRingFloats];
     alignas(32) std::int16_t results[8 * 2];
     ColumnTerms terms;
 
-    for (int stripStart = bandStart; stripStart < bandEnd; stripStart += kStripSamples) {
-        const int count = MinInt(kStripSamples, bandEnd - stripStart);
+    for (int stripStart = bandStart; stripStart < bandEnd; stripStart += strip) {
+        const int count = MinInt(strip, bandEnd - stripStart);
         const int widenCount = RoundUpTo(count, L);
         int widened = 0;
         for (int r = 0; r < h; ++r) {
             const int lowest = MinInt(r + n, h - 1);
-            for (; widened <= lowest; ++widened)
-                Widen<V>(ring[widened % kRingRows], source + static_cast<std::ptrdiff_t>(widened) * stride, bandEnd,
-                         stripStart, stripStart + widenCount);
-            const auto ringRow = [&](int row) -> const float* { return ring[row % kRingRows]; };
+            for (; widened <= lowest; ++widened) {
+                Widen<V>(ring + static_cast<std::ptrdiff_t>(widened % rows) * strip,
+                         source + static_cast<std::ptrdiff_t>(widened) * stride, bandEnd, stripStart,
+                         stripStart + widenCount);
+                // The rows ahead come from memory: ask for them early.
+                if (widened + kPrefetchRows < h) {
+                    const auto* ahead = reinterpret_cast<const char*>(
+                        source + static_cast<std::ptrdiff_t>(widened + kPrefetchRows) * stride + stripStart);
+                    for (int b = 0; b < count * 2; b += 64) _mm_prefetch(ahead + b, _MM_HINT_T0);
+                }
+                if (kPrefetchDestination && widened - n + kPrefetchRows < h && widened - n + kPrefetchRows >= 0) {
+                    const auto* ahead = reinterpret_cast<const char*>(
+                        destination + static_cast<std::ptrdiff_t>(widened - n + kPrefetchRows) * stride + stripStart);
+                    for (int b = 0; b < count * 2; b += 64) _mm_prefetch(ahead + b, _MM_HINT_T0);
+                }
+            }
+            const auto ringRow = [&](int row) -> const float* {
+                return ring + static_cast<std::ptrdiff_t>(row % rows) * strip;
+            };
 
             terms.count = 0;
             if (r < n) {

@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   cmake g++ make
   googletest libgtest-dev libbenchmark-dev
+  # OpenCV's separable filter, the benchmark's reference point
+  libopencv-dev
   libpng-dev ffmpeg
   g++-multilib qemu-user
   g++-mingw-w64-i686 wine wine32
