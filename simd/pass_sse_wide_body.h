@@ -66,8 +66,6 @@ constexpr int kRingCacheFloats = 8192;
 constexpr int kRingFloats = 16384;
 // How many rows ahead of the one being widened the vertical pass prefetches.
 constexpr int kPrefetchRows = 4;
-constexpr bool kPrefetchAcross = true;
-constexpr bool kPrefetchDestination = true;
 static_assert(3 * kMaxTaps <= kMaxEdgeLanes, "an edge run fits the edge lanes");
 
 inline int MinInt(int a, int b) { return a < b ? a : b; }
@@ -128,6 +126,24 @@ void BuildEdgeLanes(EdgeLanes& left, EdgeLanes& right, const Tap* taps, int n) {
     }
 }
 
+// Asks for the cache lines of `samples` samples from `at` on (a hint: it
+// reads nothing and cannot fault).
+inline void Prefetch(const std::int16_t* at, int samples) {
+    const auto* p = reinterpret_cast<const char*>(at);
+    for (int b = 0; b < 2 * samples; b += 64) _mm_prefetch(p + b, _MM_HINT_T0);
+}
+
+// The three samples of one pixel, repeated over `lanes` lanes (and up to
+// two more). Written as plain stores: the compiler would otherwise gather.
+inline void RepeatPixel(float* out, const float* pixel, int lanes) {
+    const float y = pixel[0], cb = pixel[1], cr = pixel[2];
+    for (int s = 0; s < lanes; s += 3) {
+        out[s] = y;
+        out[s + 1] = cb;
+        out[s + 2] = cr;
+    }
+}
+
 // K vectors of middle outputs: f points at the sample 3N before the first
 // output sample; tap k reads f + 3k.
 template <class V, int K>
@@ -172,7 +188,7 @@ void HorizontalPassWide(const PassJob& job) {
     // run's lanes with their reach; then the edge pixel repeated per lane.
     alignas(32) float segment[kSegmentSamples + 6 * kMaxTaps + 2 * 8];
     alignas(32) float edge[kMaxEdgeLanes + 6 * kMaxTaps];
-    alignas(32) float edgePixel[kMaxEdgeLanes];
+    alignas(32) float edgePixel[kMaxEdgeLanes + 2];
     alignas(32) std::int16_t results[kMaxEdgeLanes];
 
     for (int r = job.first; r < job.end; ++r) {
@@ -185,18 +201,18 @@ void HorizontalPassWide(const PassJob& job) {
             const int end = MinInt(start + kSegmentSamples, middleEnd);
             // segment[j] is sample start - reach + j; zero past the row.
             Widen<V>(segment, in, rowSamples, start - reach, end + reach + L);
-            // The same samples of the next row come from memory: ask early.
-            if (kPrefetchAcross && r + 1 < job.h) {
-                const auto* ahead = reinterpret_cast<const char*>(in + stride + (start - reach));
-                const int bytes = 2 * (MinInt(end + reach, rowSamples) - (start - reach));
-                for (int b = 0; b < bytes; b += 64) _mm_prefetch(ahead + b, _MM_HINT_T0);
-                if (kPrefetchDestination) {
-                    const auto* next = reinterpret_cast<const char*>(out + stride + start);
-                    for (int b = 0; b < 2 * (end - start); b += 64) _mm_prefetch(next + b, _MM_HINT_T0);
-                }
-            }
+            // The next row's samples and outputs come from memory: each block
+            // asks for those at its own place in the next row, so that they
+            // arrive in a steady stream.
+            const bool ahead = r + 1 < job.h;
             int a = start;
-            for (; a + K * L <= end; a += K * L) MiddleOutputs<V, K>(out + a, segment + (a - start), taps, n, bias);
+            for (; a + K * L <= end; a += K * L) {
+                if (ahead) {
+                    Prefetch(in + stride + MinInt(a + reach, rowSamples - K * L), K * L);
+                    Prefetch(out + stride + a, K * L);
+                }
+                MiddleOutputs<V, K>(out + a, segment + (a - start), taps, n, bias);
+            }
             for (; a + L <= end; a += L) MiddleOutputs<V, 1>(out + a, segment + (a - start), taps, n, bias);
             if (a < end) {
                 MiddleOutputs<V, 1>(results, segment + (a - start), taps, n, bias);
@@ -207,7 +223,7 @@ void HorizontalPassWide(const PassJob& job) {
 
         // Left edge, samples 0 .. reach - 1: edge[j] is sample j - reach.
         Widen<V>(edge, in, rowSamples, -reach, edgeLanes + reach);
-        for (int s = 0; s < edgeLanes; ++s) edgePixel[s] = edge[reach + s % 3];
+        RepeatPixel(edgePixel, edge + reach, edgeLanes);
         for (int v = 0; v < edgeLanes; v += L) {
             Vec acc = V::Mul(V::LoadAligned(left.weight + v), V::LoadAligned(edgePixel + v));
             for (int k = 1; k <= 2 * n; ++k)
@@ -221,7 +237,7 @@ void HorizontalPassWide(const PassJob& job) {
         // edge[2 reach - 3 ..].
         const int rightStart = rowSamples - reach;
         Widen<V>(edge, in, rowSamples, rightStart - reach, rightStart + edgeLanes + reach);
-        for (int s = 0; s < edgeLanes; ++s) edgePixel[s] = edge[2 * reach - 3 + s % 3];
+        RepeatPixel(edgePixel, edge + 2 * reach - 3, edgeLanes);
         for (int v = 0; v < edgeLanes; v += L) {
             Vec acc = V::Mul(V::LoadAligned(right.coefficient[0] + v), V::Load(edge + v));
             for (int k = 1; k <= 2 * n - 2; ++k)
@@ -313,22 +329,10 @@ void VerticalPassWide(const PassJob& job) {
         int widened = 0;
         for (int r = 0; r < h; ++r) {
             const int lowest = MinInt(r + n, h - 1);
-            for (; widened <= lowest; ++widened) {
+            for (; widened <= lowest; ++widened)
                 Widen<V>(ring + static_cast<std::ptrdiff_t>(widened % rows) * strip,
                          source + static_cast<std::ptrdiff_t>(widened) * stride, bandEnd, stripStart,
                          stripStart + widenCount);
-                // The rows ahead come from memory: ask for them early.
-                if (widened + kPrefetchRows < h) {
-                    const auto* ahead = reinterpret_cast<const char*>(
-                        source + static_cast<std::ptrdiff_t>(widened + kPrefetchRows) * stride + stripStart);
-                    for (int b = 0; b < count * 2; b += 64) _mm_prefetch(ahead + b, _MM_HINT_T0);
-                }
-                if (kPrefetchDestination && widened - n + kPrefetchRows < h && widened - n + kPrefetchRows >= 0) {
-                    const auto* ahead = reinterpret_cast<const char*>(
-                        destination + static_cast<std::ptrdiff_t>(widened - n + kPrefetchRows) * stride + stripStart);
-                    for (int b = 0; b < count * 2; b += 64) _mm_prefetch(ahead + b, _MM_HINT_T0);
-                }
-            }
             const auto ringRow = [&](int row) -> const float* {
                 return ring + static_cast<std::ptrdiff_t>(row % rows) * strip;
             };
@@ -360,8 +364,18 @@ void VerticalPassWide(const PassJob& job) {
             }
 
             std::int16_t* out = destination + static_cast<std::ptrdiff_t>(r) * stride + stripStart;
+            // Rows further down come from memory: each block asks for its
+            // part of a source row and of an output row a few rows ahead.
+            const int sourceAhead = MinInt(r + n + kPrefetchRows, h - 1);
+            const int outputAhead = MinInt(r + kPrefetchRows, h - 1);
+            const std::int16_t* sourceNext = source + static_cast<std::ptrdiff_t>(sourceAhead) * stride + stripStart;
+            std::int16_t* outputNext = destination + static_cast<std::ptrdiff_t>(outputAhead) * stride + stripStart;
             int at = 0;
-            for (; at + K * L <= count; at += K * L) ColumnOutputs<V, K>(out + at, terms, at, bias);
+            for (; at + K * L <= count; at += K * L) {
+                Prefetch(sourceNext + at, K * L);
+                Prefetch(outputNext + at, K * L);
+                ColumnOutputs<V, K>(out + at, terms, at, bias);
+            }
             for (; at + L <= count; at += L) ColumnOutputs<V, 1>(out + at, terms, at, bias);
             if (at < count) {
                 ColumnOutputs<V, 1>(results, terms, at, bias);

@@ -48,6 +48,8 @@ struct Implementation {
     int (*usable)(const CpuProbeOps&);
 };
 
+void PrintTo(const Implementation& implementation, std::ostream* out) { *out << implementation.name; }
+
 const Implementation kImplementations[] = {
     {"sse2", lowpass::HorizontalPassSse2, lowpass::VerticalPassSse2, lowpass::HasUsableSse2},
     {"avx2", lowpass::HorizontalPassAvx2, lowpass::VerticalPassAvx2, lowpass::HasUsableAvx2},
@@ -268,9 +270,14 @@ bool RunCase(const Implementation& impl, bool horizontal, const Case& c, const K
             }
         }
     std::string where;
-    for (TestBuffer* b : {&src, &ref, &got})
-        if (!b->SentinelsIntact(&where)) {
-            ADD_FAILURE() << impl.name << " " << label << ": " << where << "\n  " << DescribeCase(c, horizontal, tables);
+    const struct {
+        TestBuffer* buffer;
+        const char* name;
+    } buffers[] = {{&src, "source"}, {&ref, "the reference's destination"}, {&got, "destination"}};
+    for (const auto& b : buffers)
+        if (!b.buffer->SentinelsIntact(&where)) {
+            ADD_FAILURE() << impl.name << " " << label << ", " << b.name << ": " << where << "\n  "
+                          << DescribeCase(c, horizontal, tables);
             return false;
         }
     if (lowpass::testing::CopyPicture(src, shape.w, shape.h).samples != input.samples) {
