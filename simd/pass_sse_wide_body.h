@@ -66,6 +66,7 @@ constexpr int kRingCacheFloats = 8192;
 constexpr int kRingFloats = 16384;
 // How many rows ahead of the one being widened the vertical pass prefetches.
 constexpr int kPrefetchRows = 4;
+constexpr bool kPairRows = true;
 static_assert(3 * kMaxTaps <= kMaxEdgeLanes, "an edge run fits the edge lanes");
 
 inline int MinInt(int a, int b) { return a < b ? a : b; }
@@ -291,6 +292,46 @@ inline void ColumnOutputs(std::int16_t* out, const ColumnTerms& terms, int at, t
     StoreResults<V, K>(out, acc);
 }
 
+// K vectors of two neighbouring middle rows r and r + 1 at once: ring rows
+// r - N .. r + N + 1 (rows[0 .. 2N + 1]) are each loaded once and used by
+// both, row r with tap q, row r + 1 with tap q - 1; each row's sum still
+// starts at 0.5 and runs in ascending k.
+template <class V, int K>
+inline void ColumnPairOutputs(std::int16_t* out, std::int16_t* outNext, const float* const* rows, const Tap* taps,
+                              int n, int at, typename V::Vec bias) {
+    using Vec = typename V::Vec;
+    constexpr int L = V::kLanes;
+    Vec acc[K], next[K];
+    {
+        const Vec c = V::Broadcast(taps[0]);
+        const float* p = rows[0] + at;
+#pragma GCC unroll 16
+        for (int i = 0; i < K; ++i) {
+            acc[i] = V::Add(bias, V::Mul(c, V::LoadAligned(p + i * L)));
+            next[i] = bias;
+        }
+    }
+    for (int q = 1; q <= 2 * n; ++q) {
+        const Vec c = V::Broadcast(taps[q]);
+        const Vec d = V::Broadcast(taps[q - 1]);
+        const float* p = rows[q] + at;
+#pragma GCC unroll 16
+        for (int i = 0; i < K; ++i) {
+            const Vec x = V::LoadAligned(p + i * L);
+            acc[i] = V::Add(acc[i], V::Mul(c, x));
+            next[i] = V::Add(next[i], V::Mul(d, x));
+        }
+    }
+    {
+        const Vec d = V::Broadcast(taps[2 * n]);
+        const float* p = rows[2 * n + 1] + at;
+#pragma GCC unroll 16
+        for (int i = 0; i < K; ++i) next[i] = V::Add(next[i], V::Mul(d, V::LoadAligned(p + i * L)));
+    }
+    StoreResults<V, K>(out, acc);
+    StoreResults<V, K>(outNext, next);
+}
+
 template <class V>
 void VerticalPassWide(const PassJob& job) {
     constexpr int L = V::kLanes;
@@ -316,8 +357,9 @@ void VerticalPassWide(const PassJob& job) {
     }
 
     // The ring: rows of `strip` floats, whole blocks of K vectors; source
-    // row t lives in ring row t % rows.
-    const int rows = 2 * n + 1;
+    // row t lives in ring row t % rows. It holds the window of two output
+    // rows, 2N + 2 source rows.
+    const int rows = 2 * n + 2;
     const int strip = MinInt(kRingCacheFloats / rows, kRingFloats / rows) / (K * L) * (K * L);
     alignas(32) float ring[kRingFloats];
     alignas(32) std::int16_t results[8 * 2];
@@ -328,7 +370,9 @@ void VerticalPassWide(const PassJob& job) {
         const int widenCount = RoundUpTo(count, L);
         int widened = 0;
         for (int r = 0; r < h; ++r) {
-            const int lowest = MinInt(r + n, h - 1);
+            // Two middle rows at once where there are two.
+            const bool pair = kPairRows && r >= n && r + 1 < h - n;
+            const int lowest = MinInt(r + n + (pair ? 1 : 0), h - 1);
             for (; widened <= lowest; ++widened)
                 Widen<V>(ring + static_cast<std::ptrdiff_t>(widened % rows) * strip,
                          source + static_cast<std::ptrdiff_t>(widened) * stride, bandEnd, stripStart,
@@ -336,6 +380,40 @@ void VerticalPassWide(const PassJob& job) {
             const auto ringRow = [&](int row) -> const float* {
                 return ring + static_cast<std::ptrdiff_t>(row % rows) * strip;
             };
+            std::int16_t* out = destination + static_cast<std::ptrdiff_t>(r) * stride + stripStart;
+            // Rows further down come from memory: each block asks for its
+            // part of a source row and of an output row a few rows ahead.
+            const int sourceAhead = MinInt(r + n + kPrefetchRows, h - 1);
+            const int outputAhead = MinInt(r + kPrefetchRows, h - 1);
+            const std::int16_t* sourceNext = source + static_cast<std::ptrdiff_t>(sourceAhead) * stride + stripStart;
+            std::int16_t* outputNext = destination + static_cast<std::ptrdiff_t>(outputAhead) * stride + stripStart;
+
+            if (pair) {
+                const float* window[kMaxKernelLength + 1];
+                for (int q = 0; q <= 2 * n + 1; ++q) window[q] = ringRow(r - n + q);
+                std::int16_t* below = out + stride;
+                const std::int16_t* sourceAfter =
+                    source + static_cast<std::ptrdiff_t>(MinInt(sourceAhead + 1, h - 1)) * stride + stripStart;
+                const std::int16_t* outputAfter =
+                    destination + static_cast<std::ptrdiff_t>(MinInt(outputAhead + 1, h - 1)) * stride + stripStart;
+                constexpr int P = K / 2 > 0 ? K / 2 : 1;
+                int at = 0;
+                for (; at + P * L <= count; at += P * L) {
+                    Prefetch(sourceNext + at, P * L);
+                    Prefetch(sourceAfter + at, P * L);
+                    Prefetch(outputNext + at, P * L);
+                    Prefetch(outputAfter + at, P * L);
+                    ColumnPairOutputs<V, P>(out + at, below + at, window, taps, n, at, bias);
+                }
+                for (; at < count; at += L) {
+                    ColumnPairOutputs<V, 1>(results, results + 8, window, taps, n, at, bias);
+                    const int samples = MinInt(L, count - at);
+                    std::memcpy(out + at, results, static_cast<std::size_t>(samples) * sizeof(std::int16_t));
+                    std::memcpy(below + at, results + 8, static_cast<std::size_t>(samples) * sizeof(std::int16_t));
+                }
+                ++r;
+                continue;
+            }
 
             terms.count = 0;
             if (r < n) {
@@ -363,13 +441,6 @@ void VerticalPassWide(const PassJob& job) {
                 terms.row[terms.count++] = ringRow(h - 1);
             }
 
-            std::int16_t* out = destination + static_cast<std::ptrdiff_t>(r) * stride + stripStart;
-            // Rows further down come from memory: each block asks for its
-            // part of a source row and of an output row a few rows ahead.
-            const int sourceAhead = MinInt(r + n + kPrefetchRows, h - 1);
-            const int outputAhead = MinInt(r + kPrefetchRows, h - 1);
-            const std::int16_t* sourceNext = source + static_cast<std::ptrdiff_t>(sourceAhead) * stride + stripStart;
-            std::int16_t* outputNext = destination + static_cast<std::ptrdiff_t>(outputAhead) * stride + stripStart;
             int at = 0;
             for (; at + K * L <= count; at += K * L) {
                 Prefetch(sourceNext + at, K * L);
