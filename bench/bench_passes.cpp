@@ -1,21 +1,22 @@
-// Timings of each engine's HorizontalPass and VerticalPass and of both
-// passes of a frame, at 720 x 480 and 1920 x 1080 with N = 3 and N = 15,
+// Timings of each engine's HorizontalPass and VerticalPass and of the frame
+// driver running both, at 720 x 480 and 1920 x 1080 with N = 3 and N = 15,
 // next to OpenCV's cv::sepFilter2D on the same frames with the same taps,
-// on one thread. The tables are those kernel design builds for the
-// Blackman window with X = 0.44 w and Y = 0.44 h, so both passes run; the
-// frame holds random samples in the host's nominal range. Engines and
-// implementations the processor lacks are not registered.
+// all on one thread. The tables are those kernel design builds for the
+// Blackman window with X = 0.44 w and Y = 0.44 h, so the driver runs both
+// passes; the frame holds random samples in the host's nominal range.
+// Engines the processor lacks are not registered.
 //
 // The engines of one cell are registered next to each other; with
 // --benchmark_repetitions and --benchmark_enable_random_interleaving they
 // alternate, so that each sees the same load on the machine. After the
-// run a table gives each cell's median time (CPU time of the one thread)
-// and its ratio to OpenCV's.
+// run a table gives each cell's median times and the ratio of each
+// engine's CPU time to OpenCV's, both measured in that run.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <string>
@@ -23,145 +24,96 @@
 
 #include "core/frame_driver.h"
 #include "core/kernel.h"
-#include "core/pass_job.h"
-#include "core/pass_scalar.h"
 #include "simd/cpu_probe.h"
-#include "simd/pass_mmx.h"
-#include "simd/pass_sse.h"
-#include "simd/pass_sse_wide.h"
-#include "tests/support/stand_in_host.h"
+#include "simd/engines.h"
+#include "tools/standin_host/stand_in_host.h"
 
 namespace {
 
-using lowpass::testing::Lcg;
-using lowpass::testing::StandInHost;
+using lowpass::standin::Lcg;
 
-enum class Engine { Scalar, Mmx, Sse, Sse2, Avx2, OpenCv };
-enum class What { Horizontal, Vertical, Both };
+enum class What { Horizontal, Vertical, Driver };
 
-const char* EngineName(Engine e) {
-    switch (e) {
-        case Engine::Scalar: return "scalar";
-        case Engine::Mmx: return "mmx";
-        case Engine::Sse: return "sse";
-        case Engine::Sse2: return "sse2";
-        case Engine::Avx2: return "avx2";
-        case Engine::OpenCv: return "opencv";
-    }
-    return "?";
-}
 const char* WhatName(What w) {
-    return w == What::Horizontal ? "HorizontalPass" : (w == What::Vertical ? "VerticalPass" : "both");
+    return w == What::Horizontal ? "HorizontalPass" : (w == What::Vertical ? "VerticalPass" : "driver");
 }
 
-// One frame pair and the host record around it, with the tables built.
+// One frame pair with the tables built for it.
 struct Setup {
-    StandInHost host;
     std::vector<PIXEL_YC> edit, temp;
-    FILTER_PROC_INFO info{};
+    lowpass::KernelCache cache{};
+    lowpass::KernelSettings settings;
+    lowpass::FrameBuffers frame{};
 
-    Setup(int w, int h, int n) : edit(static_cast<std::size_t>(w) * h), temp(static_cast<std::size_t>(w) * h) {
-        host.SetTrack(w * 44 / 100, h * 44 / 100, n);
+    Setup(int w, int h, int n)
+        : edit(static_cast<std::size_t>(w) * h),
+          temp(static_cast<std::size_t>(w) * h),
+          settings{w * 44 / 100, h * 44 / 100, n, lowpass::kBlackmanWindow} {
         Lcg rng(static_cast<std::uint32_t>(w + h + n));
         for (PIXEL_YC& p : edit)
             p = PIXEL_YC{static_cast<std::int16_t>(rng.Range(0, 4096)), static_cast<std::int16_t>(rng.Range(-2048, 2048)),
                          static_cast<std::int16_t>(rng.Range(-2048, 2048))};
-        info.ycp_edit = edit.data();
-        info.ycp_temp = temp.data();
-        info.w = w;
-        info.h = h;
-        info.max_w = w;
-        info.max_h = h;
-        lowpass::windowWeights = lowpass::kBlackmanWindow;
-        lowpass::InvalidateKernelCache();
-        lowpass::Rebuild(&host.filter, &info);
+        frame = lowpass::FrameBuffers{edit.data(), temp.data(), w, h, w};
+        lowpass::RebuildKernel(cache, settings, w, h);
+    }
+
+    lowpass::PassJob Job(const lowpass::KernelTables& tables, int lines) const {
+        return lowpass::PassJob{edit.data(), const_cast<PIXEL_YC*>(temp.data()), frame.w, frame.h, frame.stride,
+                                settings.taps, &tables, cache.roundingBias, 0, lines};
     }
 };
 
-// OpenCV's separable filter with the plug-in's own float taps: 16SC3 in,
-// CV_16S out, replicated border.
-struct OpenCvFilter {
-    std::vector<float> across, down;
-    cv::Mat source, result, kernelX, kernelY;
-
-    OpenCvFilter(Setup& s, int n) {
-        for (int k = 0; k <= 2 * n; ++k) {
-            across.push_back(lowpass::kernelCache.horizontal.sseTaps[k][0]);
-            down.push_back(lowpass::kernelCache.vertical.sseTaps[k][0]);
-        }
-        source = cv::Mat(s.info.h, s.info.w, CV_16SC3, s.edit.data());
-        kernelX = cv::Mat(1, 2 * n + 1, CV_32F, across.data());
-        kernelY = cv::Mat(1, 2 * n + 1, CV_32F, down.data());
-        Run(What::Both);  // allocates the result once
-    }
-    void Run(What what) {
-        static const float one = 1.0f;
-        const cv::Mat unit(1, 1, CV_32F, const_cast<float*>(&one));
-        cv::sepFilter2D(source, result, CV_16S, what == What::Vertical ? unit : kernelX,
-                        what == What::Horizontal ? unit : kernelY, cv::Point(-1, -1), 0, cv::BORDER_REPLICATE);
-    }
-};
-
-void Run(benchmark::State& state, Engine engine, What what, int w, int h, int n) {
+void Run(benchmark::State& state, const lowpass::Engine* engine, What what, int w, int h, int n) {
     Setup s(w, h, n);
-    FILTER* fp = &s.host.filter;
-    FILTER_PROC_INFO* fpip = &s.info;
-    PIXEL_YC* src = s.edit.data();
-    PIXEL_YC* dst = s.temp.data();
-    const lowpass::PassJob across{src, dst, w, h, w, n, &lowpass::kernelCache.horizontal,
-                                  lowpass::kernelCache.roundingBias, 0, h};
-    const lowpass::PassJob down{src, dst, w, h, w, n, &lowpass::kernelCache.vertical,
-                                lowpass::kernelCache.roundingBias, 0, w};
-    lowpass::PassJob downAfter = down;  // both passes: down reads what across wrote
-    downAfter.source = dst;
-    downAfter.destination = src;
-    const bool wide = engine == Engine::Sse2 || engine == Engine::Avx2;
-    const lowpass::Pass horizontal = engine == Engine::Sse2 ? lowpass::HorizontalPassSse2 : lowpass::HorizontalPassAvx2;
-    const lowpass::Pass vertical = engine == Engine::Sse2 ? lowpass::VerticalPassSse2 : lowpass::VerticalPassAvx2;
-    std::unique_ptr<OpenCvFilter> opencv;
-    if (engine == Engine::OpenCv) opencv = std::make_unique<OpenCvFilter>(s, n);
-
+    const lowpass::FrameContext context{&s.cache, nullptr, nullptr};
+    const lowpass::PassJob across = s.Job(s.cache.horizontal, h);
+    const lowpass::PassJob down = s.Job(s.cache.vertical, w);
     for (auto _ : state) {
-        if (engine == Engine::OpenCv) {
-            opencv->Run(what);
-        } else if (wide) {
-            // Both passes as the driver runs them: across into the scratch
-            // frame, down back into the first.
-            if (what != What::Vertical) horizontal(across);
-            if (what == What::Vertical) vertical(down);
-            if (what == What::Both) vertical(downAfter);
-        } else {
-            switch (what) {
-                case What::Horizontal:
-                    if (engine == Engine::Scalar) lowpass::HorizontalPassScalar(fp, fpip);
-                    if (engine == Engine::Mmx) lowpass::HorizontalPassMmx(src, dst, w, h, w, n);
-                    if (engine == Engine::Sse) lowpass::HorizontalPassSse(src, dst, w, h, w, n);
-                    break;
-                case What::Vertical:
-                    if (engine == Engine::Scalar) lowpass::VerticalPassScalar(fp, fpip);
-                    if (engine == Engine::Mmx) lowpass::VerticalPassMmx(src, dst, w, h, w, n);
-                    if (engine == Engine::Sse) lowpass::VerticalPassSse(src, dst, w, h, w, n);
-                    break;
-                case What::Both:
-                    // The frame driver: two passes, two exchanges; the
-                    // pointers are back where they started, and the cache
-                    // stays valid, so no rebuild is timed.
-                    if (engine == Engine::Scalar) lowpass::ProcScalar(fp, fpip);
-                    if (engine == Engine::Mmx) lowpass::ProcMmx(fp, fpip);
-                    if (engine == Engine::Sse) lowpass::ProcSse(fp, fpip);
-                    break;
-            }
-            if (engine != Engine::Scalar && what != What::Both) lowpass::ClearMmxState();
+        switch (what) {
+            case What::Horizontal: engine->passes.horizontal(across); break;
+            case What::Vertical: engine->passes.vertical(down); break;
+            case What::Driver:
+                // Two passes, two exchanges: the buffers are back where they
+                // started, and the cache fits, so no rebuild is timed.
+                lowpass::RunFramePasses(context, s.settings, s.frame, engine->passes);
+                break;
         }
+        if (what != What::Driver && engine->passes.afterPasses != nullptr) engine->passes.afterPasses();
         benchmark::DoNotOptimize(s.temp.data());
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(w) * h);
 }
 
-// The console output, then one table: per cell (both passes) each engine's
-// median real and CPU time and its CPU time over OpenCV's. Without
-// repetitions the single measurement stands in for the median.
+// OpenCV's separable filter with the plug-in's own float taps (sseTaps):
+// 16SC3 in, CV_16S out, replicated border. A single pass is timed as the
+// other direction's kernel being the one tap 1.
+void RunOpenCv(benchmark::State& state, What what, int w, int h, int n) {
+    Setup s(w, h, n);
+    std::vector<float> across, down;
+    for (int k = 0; k <= 2 * n; ++k) {
+        across.push_back(s.cache.horizontal.sseTaps[k][0]);
+        down.push_back(s.cache.vertical.sseTaps[k][0]);
+    }
+    float one = 1.0f;
+    const cv::Mat source(h, w, CV_16SC3, s.edit.data());
+    const cv::Mat kernelX(1, what == What::Vertical ? 1 : 2 * n + 1, CV_32F,
+                          what == What::Vertical ? &one : across.data());
+    const cv::Mat kernelY(1, what == What::Horizontal ? 1 : 2 * n + 1, CV_32F,
+                          what == What::Horizontal ? &one : down.data());
+    cv::Mat result(h, w, CV_16SC3, s.temp.data());
+    for (auto _ : state) {
+        cv::sepFilter2D(source, result, CV_16S, kernelX, kernelY, cv::Point(-1, -1), 0, cv::BORDER_REPLICATE);
+        benchmark::DoNotOptimize(result.data);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(w) * h);
+}
+
+// The console output, then one table: for each cell of the frame driver
+// (both passes), each engine's median real and CPU time and its CPU time
+// over OpenCV's. Without repetitions the one measurement stands for the
+// median.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
@@ -170,55 +122,56 @@ public:
             const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
             if (!median && !(run.run_type == Run::RT_Iteration && run.repetitions <= 1)) continue;
             const std::string name = run.run_name.function_name;
-            if (name.rfind("both/", 0) != 0) continue;
+            if (name.rfind("driver/", 0) != 0) continue;
             const std::size_t slash = name.rfind('/');
-            times_[name.substr(0, slash)][name.substr(slash + 1)] = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
+            times_[name.substr(0, slash)].push_back(
+                Times{name.substr(slash + 1), run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()});
         }
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
-        std::printf("\nBoth passes, one thread: median ms (real / CPU) and CPU time over OpenCV's\n");
+        if (times_.empty()) return;
+        std::printf("\nBoth passes on one thread, medians: real and CPU time in ms, and CPU time over OpenCV's\n");
         for (const auto& [cell, engines] : times_) {
-            const auto opencv = engines.find("opencv");
+            double opencv = 0.0;
+            for (const Times& t : engines)
+                if (t.engine == "opencv") opencv = t.cpu;
             std::printf("%s\n", cell.c_str());
-            for (const auto& [engine, t] : engines) {
-                if (opencv != engines.end() && engine != "opencv")
-                    std::printf("  %-8s %8.2f / %8.2f ms  %5.2fx\n", engine.c_str(), t.real, t.cpu, t.cpu / opencv->second.cpu);
-                else
-                    std::printf("  %-8s %8.2f / %8.2f ms\n", engine.c_str(), t.real, t.cpu);
+            for (const Times& t : engines) {
+                std::printf("  %-8s %8.2f %8.2f", t.engine.c_str(), t.real, t.cpu);
+                if (opencv > 0.0 && t.engine != "opencv") std::printf("  %5.2fx", t.cpu / opencv);
+                std::printf("\n");
             }
         }
     }
 
 private:
     struct Times {
+        std::string engine;
         double real, cpu;
     };
-    std::map<std::string, std::map<std::string, Times>> times_;
+    std::map<std::string, std::vector<Times>> times_;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
     cv::setNumThreads(1);
-    lowpass::cpuCaps = lowpass::ComposeCpuCaps();
-    std::vector<Engine> engines = {Engine::Scalar};
-    if (lowpass::cpuCaps & lowpass::kCpuCapsMmx) engines.push_back(Engine::Mmx);
-    if (lowpass::cpuCaps & lowpass::kCpuCapsSse) engines.push_back(Engine::Sse);
-    if (lowpass::HasUsableSse2()) engines.push_back(Engine::Sse2);
-    if (lowpass::HasUsableAvx2()) engines.push_back(Engine::Avx2);
-    engines.push_back(Engine::OpenCv);
+    const int caps = lowpass::ComposeCpuCaps() | lowpass::ProbeSseImplementations();
     const int sizes[2][2] = {{720, 480}, {1920, 1080}};
-    for (What what : {What::Horizontal, What::Vertical, What::Both})
+    for (What what : {What::Horizontal, What::Vertical, What::Driver})
         for (const auto& size : sizes)
-            for (int n : {3, 15})
-                for (Engine engine : engines) {
-                    const std::string name = std::string(WhatName(what)) + "/" + std::to_string(size[0]) + "x" +
-                                             std::to_string(size[1]) + "/N=" + std::to_string(n) + "/" +
-                                             EngineName(engine);
-                    benchmark::RegisterBenchmark(name.c_str(), Run, engine, what, size[0], size[1], n)
+            for (int n : {3, 15}) {
+                const std::string cell = std::string(WhatName(what)) + "/" + std::to_string(size[0]) + "x" +
+                                         std::to_string(size[1]) + "/N=" + std::to_string(n) + "/";
+                for (const lowpass::Engine& engine : lowpass::Engines()) {
+                    if (!lowpass::CanRun(engine, caps)) continue;
+                    benchmark::RegisterBenchmark((cell + engine.name).c_str(), Run, &engine, what, size[0], size[1], n)
                         ->Unit(benchmark::kMillisecond);
                 }
+                benchmark::RegisterBenchmark((cell + "opencv").c_str(), RunOpenCv, what, size[0], size[1], n)
+                    ->Unit(benchmark::kMillisecond);
+            }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     RatioReporter reporter;

@@ -23,9 +23,10 @@ endif()
 add_library(lowpass_warnings INTERFACE)
 target_compile_options(lowpass_warnings INTERFACE -Wall -Wextra -Wshadow -Werror)
 
-# Gives the files of one vector engine its instruction set. The host calls
-# with a stack aligned to 4 bytes only, so 32-bit vector code realigns it.
-function(lowpass_engine_sources isa)
+# Gives the files of one vector engine (in the target's own directory) its
+# instruction set. The host calls with a stack aligned to 4 bytes only, so
+# 32-bit vector code realigns it.
+function(lowpass_engine_sources target isa)
   if(isa STREQUAL "mmx")
     set(flags -mmmx)
   elseif(isa STREQUAL "sse")
@@ -48,6 +49,6 @@ function(lowpass_engine_sources isa)
   endif()
   foreach(source IN LISTS ARGN)
     get_filename_component(path "${source}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
-    set_property(SOURCE "${path}" TARGET_DIRECTORY lowpass_filter APPEND PROPERTY COMPILE_OPTIONS ${flags})
+    set_property(SOURCE "${path}" TARGET_DIRECTORY ${target} APPEND PROPERTY COMPILE_OPTIONS ${flags})
   endforeach()
 endfunction()

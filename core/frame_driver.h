@@ -1,31 +1,51 @@
-// The per-frame entry (the host's func_proc): one procedure, run with one
-// engine's pair of passes.
+// The per-frame procedure every front end runs: make sure the kernel fits
+// the frame, low-pass across if the frame is wider than the target and
+// down if it is taller, each pass from one buffer into the other followed
+// by an exchange of the two, so that the result ends in `edit`.
 #pragma once
 
+#include "core/bands.h"
+#include "core/kernel.h"
+#include "core/pass_job.h"
 #include "host/host_api.h"
 
 namespace lowpass {
 
-// A pass as the driver calls it: source fpip->ycp_edit, destination
-// fpip->ycp_temp, sizes from fpip, taps from fp->track.
-using FramePass = void (*)(FILTER* fp, FILTER_PROC_INFO* fpip);
-
-// An engine's HorizontalPass and VerticalPass, and what the driver does
-// after them (the vector engines clear MMX state; the scalar one nothing).
+// An engine's HorizontalPass and VerticalPass, and what must run once after
+// them (the vector engines leave MMX state; the portable one needs nothing).
 struct PassPair {
-    FramePass horizontal;
-    FramePass vertical;
+    Pass horizontal;
+    Pass vertical;
     void (*afterPasses)();
 };
 
-// Rebuilds the kernel if the cache does not fit the frame, runs the
-// horizontal pass if w > X and the vertical pass if h > Y, exchanging
-// ycp_edit and ycp_temp after each, then runs pair.afterPasses.
-BOOL RunFramePasses(FILTER* fp, FILTER_PROC_INFO* fpip, const PassPair& pair);
+// The two frame buffers of one frame. `edit` holds the picture; `temp` may
+// be overwritten. On return `edit` names the result.
+struct FrameBuffers {
+    PIXEL_YC* edit;
+    PIXEL_YC* temp;
+    int w;
+    int h;
+    int stride;  // pixels per row of both buffers
+};
 
-// The three drivers the settings update chooses among.
-BOOL LP_CDECL ProcScalar(FILTER* fp, FILTER_PROC_INFO* fpip);
-BOOL LP_CDECL ProcMmx(FILTER* fp, FILTER_PROC_INFO* fpip);
-BOOL LP_CDECL ProcSse(FILTER* fp, FILTER_PROC_INFO* fpip);
+// What the driver needs from the front end besides the frame.
+struct FrameContext {
+    KernelCache* cache;
+    // Run before the kernel design's floating-point work, when set (clears
+    // MMX state on a processor with MMX).
+    void (*beforeKernelDesign)();
+    // Runs each pass in bands when set; otherwise one band on this thread.
+    const BandRunner* bands;
+};
+
+// 1. Rebuilds the kernel unless the cache fits this size and these settings
+//    (both directions together, whichever passes will run).
+// 2. If w > settings.x: the horizontal pass from edit into temp, then the
+//    two are exchanged.
+// 3. If h > settings.y: the vertical pass likewise.
+// 4. passes.afterPasses, whether or not a pass ran.
+void RunFramePasses(const FrameContext& context, const KernelSettings& settings, FrameBuffers& frame,
+                    const PassPair& passes);
 
 }  // namespace lowpass

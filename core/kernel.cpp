@@ -3,18 +3,12 @@
 #include <cfloat>
 #include <cmath>
 
-#include "simd/cpu_probe.h"
-
 namespace lowpass {
 
-KernelCache kernelCache;
-WindowWeights windowWeights;
-
-int TapCount(const FILTER* fp) {
-    const int n = fp->track[2];
-    if (n < 0) return 0;
-    if (n > kMaxTaps) return kMaxTaps;
-    return n;
+int ClampTaps(int taps) {
+    if (taps < 0) return 0;
+    if (taps > kMaxTaps) return kMaxTaps;
+    return taps;
 }
 
 std::int32_t TruncateToInt32(double v) {
@@ -35,35 +29,21 @@ float RoundToFloat(double v) {
     return static_cast<float>(v);
 }
 
-void BuildTables(KernelTables& tables, double fc, int taps) {
-    double values[kMaxKernelLength];
-    const double sum = DesignKernel(values, fc, taps);
-    const double reciprocal = 1.0 / sum;
-    for (int k = 0; k <= 2 * taps; ++k) {
-        const double coefficient = reciprocal * values[k];
-        tables.fixedTaps[k] = TruncateToInt32(coefficient * 65536.0);
-        const float single = RoundToFloat(coefficient);
-        // Low 16 bits of the truncated 2.14 value, taken modulo 2^16.
-        const auto mmx = static_cast<std::int16_t>(
-            static_cast<std::uint16_t>(static_cast<std::uint32_t>(TruncateToInt32(coefficient * 16384.0))));
-        for (int lane = 0; lane < 4; ++lane) {
-            tables.sseTaps[k][lane] = single;
-            tables.mmxTaps[k][lane] = mmx;
-        }
-    }
+bool SameWindow(const WindowWeights& a, const WindowWeights& b) {
+    return a.a0 == b.a0 && a.a1 == b.a1 && a.a2 == b.a2;
 }
 
 }  // namespace
 
-double DesignKernel(double* values, double fc, int taps) {
+double DesignKernel(double* values, double fc, int taps, const WindowWeights& window) {
     const double pi = 4.0 * std::atan(1.0);
-    const WindowWeights weights = windowWeights;
+    const WindowWeights weights = window;
     values[taps] = 1.0;
     double sum = 1.0;
     for (int i = 1; i <= taps; ++i) {
         const double c = std::cos(pi * (1.0 - static_cast<double>(i) / static_cast<double>(taps)));
-        const double window = (weights.a2 * c + weights.a1) * c + weights.a0;
-        const double v = std::sin(2.0 * fc * static_cast<double>(i) * pi) * window /
+        const double shape = (weights.a2 * c + weights.a1) * c + weights.a0;
+        const double v = std::sin(2.0 * fc * static_cast<double>(i) * pi) * shape /
                          (static_cast<double>(i) * pi);
         values[taps + i] = v;
         values[taps - i] = v;
@@ -72,23 +52,44 @@ double DesignKernel(double* values, double fc, int taps) {
     return sum;
 }
 
-void Rebuild(FILTER* fp, FILTER_PROC_INFO* fpip) {
-    // The vector engines share the floating-point registers: leave MMX state
-    // before the design's floating-point work.
-    if (cpuCaps & kCpuCapsMmx) ClearMmxState();
+void BuildKernelTables(KernelTables& tables, double fc, int taps, const WindowWeights& window) {
+    double values[kMaxKernelLength];
+    const double sum = DesignKernel(values, fc, taps, window);
+    const double reciprocal = 1.0 / sum;
+    for (int k = 0; k <= 2 * taps; ++k) {
+        const double coefficient = reciprocal * values[k];
+        tables.fixedTaps[k] = TruncateToInt32(coefficient * kFixedOne);
+        const float single = RoundToFloat(coefficient);
+        // Low 16 bits of the truncated 2.14 value, taken modulo 2^16.
+        const auto mmx = static_cast<std::int16_t>(
+            static_cast<std::uint16_t>(static_cast<std::uint32_t>(TruncateToInt32(coefficient * kMmxOne))));
+        for (int lane = 0; lane < 4; ++lane) {
+            tables.sseTaps[k][lane] = single;
+            tables.mmxTaps[k][lane] = mmx;
+        }
+    }
+}
 
-    const int taps = TapCount(fp);
+void RebuildKernel(KernelCache& cache, const KernelSettings& settings, int w, int h) {
+    const int taps = ClampTaps(settings.taps);
     const double fcHorizontal =
-        static_cast<double>(fp->track[0]) / (2.0 * static_cast<double>(fpip->w));
-    BuildTables(kernelCache.horizontal, fcHorizontal, taps);
+        static_cast<double>(ClampTarget(settings.x)) / (2.0 * static_cast<double>(w));
+    BuildKernelTables(cache.horizontal, fcHorizontal, taps, settings.window);
     const double fcVertical =
-        static_cast<double>(fp->track[1]) / (2.0 * static_cast<double>(fpip->h));
-    BuildTables(kernelCache.vertical, fcVertical, taps);
+        static_cast<double>(ClampTarget(settings.y)) / (2.0 * static_cast<double>(h));
+    BuildKernelTables(cache.vertical, fcVertical, taps, settings.window);
 
-    for (float& bias : kernelCache.roundingBias) bias = 0.5f;
-    kernelCache.valid = 1;
-    kernelCache.width = fpip->w;
-    kernelCache.height = fpip->h;
+    for (float& bias : cache.roundingBias) bias = 0.5f;
+    cache.valid = 1;
+    cache.width = w;
+    cache.height = h;
+    cache.settings = settings;
+}
+
+bool KernelCacheFits(const KernelCache& cache, const KernelSettings& settings, int w, int h) {
+    return cache.valid && cache.width == w && cache.height == h && cache.settings.x == settings.x &&
+           cache.settings.y == settings.y && cache.settings.taps == settings.taps &&
+           SameWindow(cache.settings.window, settings.window);
 }
 
 }  // namespace lowpass

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "core/kernel.h"
+#include "core/kernel_tables.h"
 
 namespace lowpass {
 
@@ -25,8 +25,8 @@ struct Sums {
 
 // (sum + 0x8000) >> 16 with an arithmetic shift, stored as its low 16 bits.
 std::int16_t RoundFixed(std::uint32_t sum) {
-    const auto rounded = static_cast<std::int32_t>(sum + 0x8000u);
-    return static_cast<std::int16_t>(rounded >> 16);
+    const auto rounded = static_cast<std::int32_t>(sum + static_cast<std::uint32_t>(kFixedHalf));
+    return static_cast<std::int16_t>(rounded >> kFixedShift);
 }
 
 PIXEL_YC Finish(const Sums& s) { return PIXEL_YC{RoundFixed(s.y), RoundFixed(s.cb), RoundFixed(s.cr)}; }
@@ -57,37 +57,35 @@ void FilterLine(const PIXEL_YC* src, PIXEL_YC* dst, int length, std::ptrdiff_t s
 
 }  // namespace
 
-void HorizontalPassScalar(FILTER* fp, FILTER_PROC_INFO* fpip) {
-    const int n = TapCount(fp);
-    const std::int32_t* taps = kernelCache.horizontal.fixedTaps;
-    for (int r = 0; r < fpip->h; ++r) {
-        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(r) * fpip->max_w;
-        FilterLine(fpip->ycp_edit + row, fpip->ycp_temp + row, fpip->w, 1, taps, n);
+void HorizontalPassScalar(const PassJob& job) {
+    const std::int32_t* taps = job.tables->fixedTaps;
+    for (int r = job.first; r < job.end; ++r) {
+        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(r) * job.stride;
+        FilterLine(job.source + row, job.destination + row, job.w, 1, taps, job.taps);
     }
 }
 
-void VerticalPassScalar(FILTER* fp, FILTER_PROC_INFO* fpip) {
-    const int n = TapCount(fp);
-    const int w = fpip->w;
-    const int h = fpip->h;
-    const std::ptrdiff_t stride = fpip->max_w;
-    const std::int32_t* taps = kernelCache.vertical.fixedTaps;
+void VerticalPassScalar(const PassJob& job) {
+    const int n = job.taps;
+    const int h = job.h;
+    const std::ptrdiff_t stride = job.stride;
+    const std::int32_t* taps = job.tables->fixedTaps;
     const int kernel = 2 * n + 1;
-    const PIXEL_YC* src = fpip->ycp_edit;
-    PIXEL_YC* dst = fpip->ycp_temp;
-    // Row by row, column by column, so the destination is written in memory
-    // order and each source row is reused across the whole output row.
+    const PIXEL_YC* src = job.source;
+    PIXEL_YC* dst = job.destination;
+    // Row by row, column by column within the band, so the destination is
+    // written in memory order and each source row is reused across the row.
     for (int r = 0; r < h; ++r) {
         PIXEL_YC* out = dst + r * stride;
         if (r >= n && r + n < h) {
             const PIXEL_YC* top = src + (r - n) * stride;
-            for (int x = 0; x < w; ++x) {
+            for (int x = job.first; x < job.end; ++x) {
                 Sums s;
                 for (int k = 0; k < kernel; ++k) s.Add(top[k * stride + x], taps[k]);
                 out[x] = Finish(s);
             }
         } else {
-            for (int x = 0; x < w; ++x) {
+            for (int x = job.first; x < job.end; ++x) {
                 Sums s;
                 for (int k = 0; k < kernel; ++k) s.Add(src[Clamp(r + k - n, h) * stride + x], taps[k]);
                 out[x] = Finish(s);

@@ -1,17 +1,17 @@
 // The portable engine: 16.16 fixed point, halves rounded up, 32-bit wrap.
+// Handles any size, including lines shorter than the kernel: each tap
+// beyond an edge reuses the edge pixel.
 #pragma once
 
-#include "host/host_api.h"
+#include "core/pass_job.h"
 
 namespace lowpass {
 
-// Filters every row of fpip->ycp_edit into fpip->ycp_temp with the
-// horizontal fixedTaps. Handles any size, including rows shorter than the
-// kernel: taps beyond an edge reuse the edge pixel.
-void HorizontalPassScalar(FILTER* fp, FILTER_PROC_INFO* fpip);
+// Filters the band's rows of job.source into job.destination with the
+// fixedTaps of job.tables.
+void HorizontalPassScalar(const PassJob& job);
 
-// Filters every column of fpip->ycp_edit into fpip->ycp_temp with the
-// vertical fixedTaps.
-void VerticalPassScalar(FILTER* fp, FILTER_PROC_INFO* fpip);
+// Filters the band's columns of job.source into job.destination.
+void VerticalPassScalar(const PassJob& job);
 
 }  // namespace lowpass

@@ -1,5 +1,5 @@
 // The host's records and services, as AviUtl lays them out for a filter
-// plug-in. Declared here from the host's documented binary interface; the
+// plug-in. Declared here to match the host's binary interface; the
 // 32-bit build checks every offset the filter depends on. A native 64-bit
 // build uses the same declarations with wider pointers, for tests and tools.
 #pragma once

@@ -13,8 +13,6 @@
 
 namespace lowpass {
 
-int cpuCaps = 0;
-
 namespace {
 
 constexpr std::uint32_t kEdxMmx = 1u << 23;
@@ -188,6 +186,10 @@ int HasUsableAvx2(const CpuProbeOps& ops) {
     if ((ops.xgetbv0() & kXcr0XmmYmm) != kXcr0XmmYmm) return 0;
     if (ops.cpuidMaxLeaf() < 7) return 0;
     return (ops.cpuidLeaf7Ebx() & kLeaf7EbxAvx2) ? 1 : 0;
+}
+
+int ProbeSseImplementations(const CpuProbeOps& ops) {
+    return (HasUsableSse2(ops) ? kCpuCapsSse2 : 0) | (HasUsableAvx2(ops) ? kCpuCapsAvx2 : 0);
 }
 
 }  // namespace lowpass

@@ -5,13 +5,14 @@
 
 namespace lowpass {
 
-// Bit values of cpuCaps.
+// Bit values of the capability word: 0 (portable engine only), 1 (MMX) or
+// 3 (MMX and SSE).
 constexpr int kCpuCapsMmx = 1;
 constexpr int kCpuCapsSse = 2;
-
-// 0 (scalar only), 1 (MMX) or 3 (MMX and SSE); set when the host loads the
-// module, consulted by the settings update.
-extern int cpuCaps;
+// Bits beyond that word, for the faster implementations of the SSE
+// arithmetic; set only where SSE is usable, never part of the word itself.
+constexpr int kCpuCapsSse2 = 4;
+constexpr int kCpuCapsAvx2 = 8;
 
 // Outcome of executing one SSE instruction under an illegal-instruction guard.
 enum class SseTrial { Completed, IllegalInstruction, OtherFault };
@@ -42,8 +43,7 @@ int ComposeCpuCaps(const CpuProbeOps& ops = NativeCpuProbeOps());
 // registers: OSXSAVE (leaf 1 ECX bit 27) and XCR0 bits 1 (XMM) and 2 (YMM).
 int HasUsableSse2(const CpuProbeOps& ops = NativeCpuProbeOps());
 int HasUsableAvx2(const CpuProbeOps& ops = NativeCpuProbeOps());
-
-// EMMS: leaves MMX state so that floating-point code may run again.
-void ClearMmxState();
+// kCpuCapsSse2 and kCpuCapsAvx2 as they are usable.
+int ProbeSseImplementations(const CpuProbeOps& ops = NativeCpuProbeOps());
 
 }  // namespace lowpass

@@ -1,7 +1,7 @@
 // Built with MMX enabled: the only instruction here is EMMS.
-#include <mmintrin.h>
+#include "simd/mmx_state.h"
 
-#include "simd/cpu_probe.h"
+#include <mmintrin.h>
 
 namespace lowpass {
 

@@ -20,7 +20,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "core/kernel.h"
+#include "core/kernel_tables.h"
+#include "simd/line_terms.h"
 #include "simd/pixel_io_mmx.h"
 
 namespace lowpass {
@@ -31,15 +32,16 @@ using Tap = std::int16_t[4];
 
 inline __m64 LoadTap(const Tap& entry) { return Load8(entry); }
 
-inline __m64 Product(__m64 samples, __m64 coefficient) {
-    return _mm_mulhi_pi16(_mm_slli_pi16(samples, 2), coefficient);
-}
+// The sample shifted left by 2 (16-bit wrap) so that the upper half of its
+// product with a 2.14 coefficient is in sample units.
+inline __m64 PreShift(__m64 samples) { return _mm_slli_pi16(samples, kMmxPreShift); }
+
+inline __m64 Product(__m64 samples, __m64 coefficient) { return _mm_mulhi_pi16(PreShift(samples), coefficient); }
 
 // The 16-bit wrapping sum of table entries first .. last.
 inline __m64 EdgeWeight(const Tap* taps, int first, int last) {
-    __m64 weight = _mm_setzero_si64();
-    for (int k = first; k <= last; ++k) weight = _mm_add_pi16(weight, LoadTap(taps[k]));
-    return weight;
+    return lowpass::EdgeWeight(taps, first, last, _mm_setzero_si64(), LoadTap,
+                               [](__m64 a, __m64 b) { return _mm_add_pi16(a, b); });
 }
 
 // The current row's pixels, already shifted left by 2, so that each pixel
@@ -76,35 +78,31 @@ struct RowTerm {
 // The terms of output row r of a column of length h, in the order they are
 // summed: the top edge weight first, the bottom edge weight last.
 int ColumnTerms(RowTerm* terms, const Tap* taps, int r, int h, int n) {
-    int count = 0;
-    if (r < n) {
-        terms[count++] = RowTerm{0, EdgeWeight(taps, 0, n - r)};
-        for (int k = n - r + 1; k <= 2 * n; ++k) terms[count++] = RowTerm{r + k - n, LoadTap(taps[k])};
-    } else if (r < h - n) {
-        for (int k = 0; k <= 2 * n; ++k) terms[count++] = RowTerm{r + k - n, LoadTap(taps[k])};
-    } else {
-        const int j = r - (h - n);
-        for (int k = 0; k <= 2 * n - j - 2; ++k) terms[count++] = RowTerm{r + k - n, LoadTap(taps[k])};
-        terms[count++] = RowTerm{h - 1, EdgeWeight(taps, 2 * n - j - 1, 2 * n)};
-    }
+    LineTerm line[kMaxKernelLength];
+    const int count = LineTerms(line, r, h, n);
+    for (int t = 0; t < count; ++t)
+        terms[t] = RowTerm{line[t].position, TermWeight(taps, line[t], _mm_setzero_si64(), LoadTap,
+                                                        [](__m64 a, __m64 b) { return _mm_add_pi16(a, b); })};
     return count;
 }
 
 }  // namespace
 
-void HorizontalPassMmx(const PIXEL_YC* source, PIXEL_YC* destination, int w, int h, int max_w, int n) {
-    const Tap* taps = kernelCache.horizontal.mmxTaps;
+void HorizontalPassMmx(const PassJob& job) {
+    const Tap* taps = job.tables->mmxTaps;
+    const int w = job.w;
+    const int n = job.taps;
     PixelRing ring;
-    for (int r = 0; r < h; ++r) {
-        const PIXEL_YC* s = source + static_cast<std::ptrdiff_t>(r) * max_w;
-        PIXEL_YC* d = destination + static_cast<std::ptrdiff_t>(r) * max_w;
-        const __m64 last = _mm_slli_pi16(LoadLastPixel(s + w - 1), 2);
+    for (int r = job.first; r < job.end; ++r) {
+        const PIXEL_YC* s = job.source + static_cast<std::ptrdiff_t>(r) * job.stride;
+        PIXEL_YC* d = job.destination + static_cast<std::ptrdiff_t>(r) * job.stride;
+        const __m64 last = PreShift(LoadLastPixel(s + w - 1));
         // Prepares pixels up to and including `upTo`; only the row's last
         // pixel comes from its own 6-byte load.
         int prepared = 0;
         auto prepareUpTo = [&](int upTo) {
             for (; prepared <= upTo; ++prepared)
-                ring[prepared] = prepared == w - 1 ? last : _mm_slli_pi16(Load8(s + prepared), 2);
+                ring[prepared] = prepared == w - 1 ? last : PreShift(Load8(s + prepared));
         };
 
         // Near edge: the edge weight times pixel 0 is the first term.
@@ -132,13 +130,19 @@ void HorizontalPassMmx(const PIXEL_YC* source, PIXEL_YC* destination, int w, int
     }
 }
 
-void VerticalPassMmx(const PIXEL_YC* source, PIXEL_YC* destination, int w, int h, int max_w, int n) {
-    const Tap* taps = kernelCache.vertical.mmxTaps;
-    const std::ptrdiff_t stride = max_w;
-    // Column groups of four pixels (12 samples, three vectors); the last
-    // group of a row may hold fewer pixels and goes through a local copy.
-    const int fullGroups = w / 4;
-    const int tailPixels = w % 4;
+void VerticalPassMmx(const PassJob& job) {
+    const Tap* taps = job.tables->mmxTaps;
+    const int h = job.h;
+    const int n = job.taps;
+    const std::ptrdiff_t stride = job.stride;
+    // Column groups of four pixels (12 samples, three vectors) from the
+    // band's first column; the last group of the band may hold fewer pixels
+    // and goes through a local copy.
+    const PIXEL_YC* source = job.source + job.first;
+    PIXEL_YC* destination = job.destination + job.first;
+    const int columns = job.end - job.first;
+    const int fullGroups = columns / 4;
+    const int tailPixels = columns % 4;
     RowTerm terms[kMaxKernelLength];
 
     for (int r = 0; r < h; ++r) {

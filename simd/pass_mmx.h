@@ -3,16 +3,16 @@
 // folded into one edge weight.
 #pragma once
 
-#include "host/host_api.h"
+#include "core/pass_job.h"
 
 namespace lowpass {
 
 // Both passes read the source's w x h picture, write every sample of the
-// destination's w x h picture and nothing else, and leave the processor in
-// MMX state (the caller executes EMMS). They require 1 <= n <= 15,
-// max_w >= w, non-overlapping frames, and w >= 2n + 1, h >= 1 (horizontal)
-// or h >= 2n + 1, w >= 1 (vertical).
-void HorizontalPassMmx(const PIXEL_YC* source, PIXEL_YC* destination, int w, int h, int max_w, int n);
-void VerticalPassMmx(const PIXEL_YC* source, PIXEL_YC* destination, int w, int h, int max_w, int n);
+// band's lines of the destination's w x h picture and nothing else, and
+// leave the processor in MMX state (the caller executes EMMS). They require
+// 1 <= N <= 15, stride >= w, non-overlapping frames, and w >= 2N + 1
+// (horizontal) or h >= 2N + 1 (vertical). They read the mmxTaps.
+void HorizontalPassMmx(const PassJob& job);
+void VerticalPassMmx(const PassJob& job);
 
 }  // namespace lowpass

@@ -21,7 +21,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "core/kernel.h"
+#include "core/kernel_tables.h"
+#include "simd/line_terms.h"
 #include "simd/pixel_io_mmx.h"
 
 namespace lowpass {
@@ -45,17 +46,18 @@ inline __m128 Pixel(const PIXEL_YC* p) { return Widen(Load8(p)); }
 
 inline __m128 LastPixel(const PIXEL_YC* p) { return Widen(LoadLastPixel(p)); }
 
+inline __m128 Add(__m128 a, __m128 b) { return _mm_add_ps(a, b); }
+
 // Sum of table entries first .. last in float32, from zero, ascending.
 inline __m128 EdgeWeight(const Tap* taps, int first, int last) {
-    __m128 weight = _mm_setzero_ps();
-    for (int k = first; k <= last; ++k) weight = _mm_add_ps(weight, LoadTap(taps[k]));
-    return weight;
+    return lowpass::EdgeWeight(taps, first, last, _mm_setzero_ps(), LoadTap, Add);
 }
 
 // Converted pixels of the current row, kept so that each pixel is widened
 // once however many outputs use it. Pixel i lives in slot i % 64, which
 // holds every pixel that four neighbouring outputs need (2N + 4 <= 34).
 struct PixelRing {
+    static_assert(kMaxKernelLength + 3 <= 64, "the ring holds every pixel of four neighbouring outputs");
     __m128 slot[64];
     const __m128& operator[](int i) const { return slot[i & 63]; }
     __m128& operator[](int i) { return slot[i & 63]; }
@@ -78,20 +80,11 @@ struct RowTerm {
 // The terms of output row r, in summing order, and whether 0.5 starts the
 // sum (middle and bottom rows) or ends it (top rows).
 int ColumnTerms(RowTerm* terms, bool* biasFirst, const Tap* taps, int r, int h, int n) {
-    int count = 0;
-    if (r < n) {
-        *biasFirst = false;
-        terms[count++] = RowTerm{0, EdgeWeight(taps, 0, n - r)};
-        for (int k = n - r + 1; k <= 2 * n; ++k) terms[count++] = RowTerm{r + k - n, LoadTap(taps[k])};
-    } else if (r < h - n) {
-        *biasFirst = true;
-        for (int k = 0; k <= 2 * n; ++k) terms[count++] = RowTerm{r + k - n, LoadTap(taps[k])};
-    } else {
-        *biasFirst = true;
-        const int j = r - (h - n);
-        for (int k = 0; k <= 2 * n - j - 2; ++k) terms[count++] = RowTerm{r + k - n, LoadTap(taps[k])};
-        terms[count++] = RowTerm{h - 1, EdgeWeight(taps, 2 * n - j - 1, 2 * n)};
-    }
+    LineTerm line[kMaxKernelLength];
+    const int count = LineTerms(line, r, h, n);
+    for (int t = 0; t < count; ++t)
+        terms[t] = RowTerm{line[t].position, TermWeight(taps, line[t], _mm_setzero_ps(), LoadTap, Add)};
+    *biasFirst = r >= n;
     return count;
 }
 
@@ -101,6 +94,7 @@ int ColumnTerms(RowTerm* terms, bool* biasFirst, const Tap* taps, int r, int h, 
 constexpr int kStripGroups = 16;
 
 struct RowRing {
+    static_assert(kMaxKernelLength <= 32, "the ring holds every row of the largest kernel");
     alignas(16) float row[32][kStripGroups * 8];
     float* operator[](int r) { return row[r & 31]; }
 };
@@ -122,13 +116,15 @@ void WidenStrip(float* into, const std::int16_t* from, int groups, int lastGroup
 
 }  // namespace
 
-void HorizontalPassSse(const PIXEL_YC* source, PIXEL_YC* destination, int w, int h, int max_w, int n) {
-    const Tap* taps = kernelCache.horizontal.sseTaps;
-    const __m128 bias = _mm_load_ps(kernelCache.roundingBias);
+void HorizontalPassSse(const PassJob& job) {
+    const Tap* taps = job.tables->sseTaps;
+    const __m128 bias = _mm_load_ps(job.roundingBias);
+    const int w = job.w;
+    const int n = job.taps;
     PixelRing ring;
-    for (int r = 0; r < h; ++r) {
-        const PIXEL_YC* s = source + static_cast<std::ptrdiff_t>(r) * max_w;
-        PIXEL_YC* d = destination + static_cast<std::ptrdiff_t>(r) * max_w;
+    for (int r = job.first; r < job.end; ++r) {
+        const PIXEL_YC* s = job.source + static_cast<std::ptrdiff_t>(r) * job.stride;
+        PIXEL_YC* d = job.destination + static_cast<std::ptrdiff_t>(r) * job.stride;
         const __m128 last = LastPixel(s + w - 1);
         // Widens pixels up to and including `upTo` that are not yet in the
         // ring; the row's last pixel comes from its own 6-byte load.
@@ -183,15 +179,17 @@ void HorizontalPassSse(const PIXEL_YC* source, PIXEL_YC* destination, int w, int
     }
 }
 
-void VerticalPassSse(const PIXEL_YC* source, PIXEL_YC* destination, int w, int h, int max_w, int n) {
-    const Tap* taps = kernelCache.vertical.sseTaps;
-    const __m128 bias = _mm_load_ps(kernelCache.roundingBias);
-    const std::ptrdiff_t strideSamples = static_cast<std::ptrdiff_t>(max_w) * 3;
-    const auto* src = reinterpret_cast<const std::int16_t*>(source);
-    auto* dst = reinterpret_cast<std::int16_t*>(destination);
-    // Groups of eight consecutive samples, regardless of pixel boundaries;
-    // the row's last group may hold fewer (1 to 8).
-    const int samples = 3 * w;
+void VerticalPassSse(const PassJob& job) {
+    const Tap* taps = job.tables->sseTaps;
+    const __m128 bias = _mm_load_ps(job.roundingBias);
+    const int h = job.h;
+    const int n = job.taps;
+    const std::ptrdiff_t strideSamples = static_cast<std::ptrdiff_t>(job.stride) * 3;
+    const auto* src = reinterpret_cast<const std::int16_t*>(job.source + job.first);
+    auto* dst = reinterpret_cast<std::int16_t*>(job.destination + job.first);
+    // Groups of eight consecutive samples of the band, regardless of pixel
+    // boundaries; the band's last group may hold fewer (1 to 8).
+    const int samples = 3 * (job.end - job.first);
     const int groups = (samples + 7) >> 3;
     const int lastGroupSamples = samples - 8 * (groups - 1);
     RowTerm terms[kMaxKernelLength];

@@ -3,13 +3,13 @@
 // saturated to 16 bits, the taps beyond an edge folded into one edge weight.
 #pragma once
 
-#include "host/host_api.h"
+#include "core/pass_job.h"
 
 namespace lowpass {
 
 // Same contract as the MMX passes (see pass_mmx.h); they read sseTaps and
 // roundingBias and leave the processor in MMX state.
-void HorizontalPassSse(const PIXEL_YC* source, PIXEL_YC* destination, int w, int h, int max_w, int n);
-void VerticalPassSse(const PIXEL_YC* source, PIXEL_YC* destination, int w, int h, int max_w, int n);
+void HorizontalPassSse(const PassJob& job);
+void VerticalPassSse(const PassJob& job);
 
 }  // namespace lowpass

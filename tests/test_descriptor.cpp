@@ -6,16 +6,19 @@
 
 #include "core/frame_driver.h"
 #include "core/kernel.h"
-#include "core/settings_update.h"
-#include "host/filter_export.h"
-#include "host/window_messages.h"
+#include "plugin/settings_update.h"
+#include "plugin/filter_export.h"
+#include "plugin/window_messages.h"
+#include "plugin/frame_proc.h"
+#include "plugin/plugin_state.h"
 #include "simd/cpu_probe.h"
-#include "tests/support/stand_in_host.h"
+#include "tests/support/engine_procs.h"
+#include "tools/standin_host/stand_in_host.h"
 
 using lowpass::kernelCache;
-using lowpass::testing::FramePair;
-using lowpass::testing::GuardedFrame;
-using lowpass::testing::StandInHost;
+using lowpass::standin::FramePair;
+using lowpass::standin::GuardedFrame;
+using lowpass::standin::StandInHost;
 
 namespace {
 
@@ -80,7 +83,7 @@ TEST_F(Descriptor, InformationTextNamesFilterAndVersion) {
 }
 
 TEST_F(Descriptor, CallbacksAndEverythingElseNull) {
-    EXPECT_EQ(table->func_proc, &lowpass::ProcScalar);
+    EXPECT_EQ(table->func_proc, lowpass::ProcPortable);
     EXPECT_EQ(table->func_update, &lowpass::UpdateSettings);
     EXPECT_EQ(table->func_WndProc, &lowpass::HandleWindowMessage);
 

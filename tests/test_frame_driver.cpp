@@ -7,12 +7,14 @@
 #include "core/frame_driver.h"
 #include "core/kernel.h"
 #include "core/pass_scalar.h"
-#include "tests/support/stand_in_host.h"
+#include "plugin/frame_proc.h"
+#include "plugin/plugin_state.h"
+#include "tools/standin_host/stand_in_host.h"
 
 using lowpass::kernelCache;
-using lowpass::testing::FramePair;
-using lowpass::testing::GuardedFrame;
-using lowpass::testing::StandInHost;
+using lowpass::standin::FramePair;
+using lowpass::standin::GuardedFrame;
+using lowpass::standin::StandInHost;
 
 namespace {
 
@@ -28,38 +30,46 @@ struct PassLog {
 };
 PassLog passLog;
 
-void LogHorizontal(FILTER* fp, FILTER_PROC_INFO* fpip) {
+void LogHorizontal(const lowpass::PassJob& job) {
     passLog.order += 'H';
-    passLog.horizontalSource = fpip->ycp_edit;
-    passLog.horizontalDestination = fpip->ycp_temp;
-    lowpass::HorizontalPassScalar(fp, fpip);
+    passLog.horizontalSource = const_cast<PIXEL_YC*>(job.source);
+    passLog.horizontalDestination = job.destination;
+    lowpass::HorizontalPassScalar(job);
 }
-void LogVertical(FILTER* fp, FILTER_PROC_INFO* fpip) {
+void LogVertical(const lowpass::PassJob& job) {
     passLog.order += 'V';
-    passLog.verticalSource = fpip->ycp_edit;
-    passLog.verticalDestination = fpip->ycp_temp;
-    lowpass::VerticalPassScalar(fp, fpip);
+    passLog.verticalSource = const_cast<PIXEL_YC*>(job.source);
+    passLog.verticalDestination = job.destination;
+    lowpass::VerticalPassScalar(job);
 }
 void LogAfter() { ++passLog.afterPasses; }
 
-const lowpass::PassPair kLoggingPair{LogHorizontal, LogVertical, LogAfter};
+const lowpass::Engine kLoggingEngine{"logging", 0, {LogHorizontal, LogVertical, LogAfter}};
 
+// The host's func_proc with the logging engine.
 BOOL RunDriver(StandInHost& host, FramePair& frames) {
     passLog = PassLog{};
-    return lowpass::RunFramePasses(&host.filter, &frames.info, kLoggingPair);
+    return lowpass::RunHostFrame(&host.filter, &frames.info, kLoggingEngine);
+}
+
+// The two scalar passes by hand, each over the whole picture.
+lowpass::PassJob WholeJob(const PIXEL_YC* source, PIXEL_YC* destination, const FILTER_PROC_INFO& info,
+                          const lowpass::KernelTables& tables, int n, int lines) {
+    return lowpass::PassJob{source, destination, info.w, info.h, info.max_w, n, &tables, kernelCache.roundingBias,
+                            0,      lines};
 }
 
 // Marks the tables so a rebuild is visible: a rebuild overwrites the mark.
 constexpr std::int32_t kMark = 0x12345678;
-void MarkTables() { kernelCache.horizontal.fixedTaps[30] = kMark; }
-bool Rebuilt() { return kernelCache.horizontal.fixedTaps[30] != kMark; }
+void MarkTables() { kernelCache.horizontal.fixedTaps[0] = kMark; }
+bool Rebuilt() { return kernelCache.horizontal.fixedTaps[0] != kMark; }
 
 class FrameDriver : public ::testing::Test {
 protected:
     void SetUp() override {
         lowpass::windowWeights = lowpass::kBlackmanWindow;
-        lowpass::InvalidateKernelCache();
-        host.SetTrack(320, 240, 15);  // N = 15 reaches tap 30, the mark
+        lowpass::InvalidateKernelCache(kernelCache);
+        host.SetTrack(320, 240, 15);
     }
     StandInHost host;
 };
@@ -114,10 +124,9 @@ TEST_F(FrameDriver, BothPassesHorizontalFirstResultBackInEdit) {
     // The result equals the two scalar passes run by hand.
     FramePair manual(720, 480, 736, 490);
     manual.edit.CopyPicture(source);
-    lowpass::HorizontalPassScalar(&host.filter, &manual.info);
-    FILTER_PROC_INFO swapped = manual.info;
-    std::swap(swapped.ycp_edit, swapped.ycp_temp);
-    lowpass::VerticalPassScalar(&host.filter, &swapped);
+    const FILTER_PROC_INFO& m = manual.info;
+    lowpass::HorizontalPassScalar(WholeJob(m.ycp_edit, m.ycp_temp, m, kernelCache.horizontal, 15, m.h));
+    lowpass::VerticalPassScalar(WholeJob(m.ycp_temp, m.ycp_edit, m, kernelCache.vertical, 15, m.w));
     std::string where;
     EXPECT_TRUE(frames.edit.PictureEquals(manual.edit, &where)) << where;
     // And it is not a copy of the source: the frame was filtered.
@@ -155,12 +164,39 @@ TEST_F(FrameDriver, InvalidatedCacheWithSameSizeRebuilds) {
     FramePair frames(720, 480, 720, 480);
     RunDriver(host, frames);
     MarkTables();
-    host.SetTrack(400, 240, 15);  // a settings change invalidates the cache
-    lowpass::InvalidateKernelCache();
+    lowpass::InvalidateKernelCache(kernelCache);  // as a settings update or the size message does
     FramePair again(720, 480, 720, 480);
     RunDriver(host, again);
     EXPECT_TRUE(Rebuilt());
     EXPECT_EQ(passLog.order, "HV");
+}
+
+// A host may change the settings without a settings update (a project
+// load, another plug-in writing the values): the first frame after any
+// change of X, Y, taps or window still gets a kernel built for it.
+TEST_F(FrameDriver, SettingsChangedWithoutAnUpdateRebuild) {
+    FramePair frames(720, 480, 720, 480);
+    RunDriver(host, frames);
+    const auto change = [&](const char* what, auto&& apply) {
+        MarkTables();
+        apply();
+        FramePair again(720, 480, 720, 480);
+        RunDriver(host, again);
+        EXPECT_TRUE(Rebuilt()) << what;
+    };
+    change("X", [&] { host.SetTrack(400, 240, 15); });
+    change("Y", [&] { host.SetTrack(400, 200, 15); });
+    change("taps", [&] { host.SetTrack(400, 200, 14); });
+    host.SetTrack(400, 200, 15);
+    RunDriver(host, frames);
+    change("window", [&] { lowpass::windowWeights = lowpass::kHammingWindow; });
+    // The tables now are those of the new settings.
+    lowpass::KernelCache fresh{};
+    lowpass::RebuildKernel(fresh, lowpass::KernelSettings{400, 200, 15, lowpass::kHammingWindow}, 720, 480);
+    for (int k = 0; k < lowpass::kMaxKernelLength; ++k) {
+        EXPECT_EQ(kernelCache.horizontal.fixedTaps[k], fresh.horizontal.fixedTaps[k]) << k;
+        EXPECT_EQ(kernelCache.vertical.fixedTaps[k], fresh.vertical.fixedTaps[k]) << k;
+    }
 }
 
 TEST_F(FrameDriver, ScalarDriverWithZeroWeightsPassesFrameThrough) {
@@ -170,7 +206,7 @@ TEST_F(FrameDriver, ScalarDriverWithZeroWeightsPassesFrameThrough) {
     frames.edit.FillRandom(4, -32768, 32767);
     GuardedFrame source(641, 482, 650, 490, 6);
     source.CopyPicture(frames.edit);
-    EXPECT_EQ(lowpass::ProcScalar(&host.filter, &frames.info), TRUE);
+    EXPECT_EQ(lowpass::ProcPortable(&host.filter, &frames.info), TRUE);
     EXPECT_TRUE(frames.ResultIsOriginalEdit());
     std::string where;
     EXPECT_TRUE(frames.edit.PictureEquals(source, &where)) << where;

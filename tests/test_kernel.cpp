@@ -1,5 +1,6 @@
-// Kernel design: the published coefficient rows, the three numeric forms,
-// the unit impulse before the first settings update, and table alignment.
+// Kernel design: known coefficient rows, each direction's cutoff from its
+// own target and frame size, the three numeric forms, the unit impulse
+// before the first settings update, and table alignment.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -8,24 +9,16 @@
 #include <vector>
 
 #include "core/kernel.h"
-#include "tests/support/stand_in_host.h"
 
-using lowpass::kernelCache;
-using lowpass::windowWeights;
 using lowpass::WindowWeights;
-using lowpass::testing::StandInHost;
 
 namespace {
 
+lowpass::KernelCache kernelCache;
+
 // Builds the tables for a frame of w x h with X, Y, N and the given window.
 void BuildFor(const WindowWeights& weights, int x, int y, int taps, int w, int h) {
-    StandInHost host;
-    host.SetTrack(x, y, taps);
-    FILTER_PROC_INFO info{};
-    info.w = w;
-    info.h = h;
-    windowWeights = weights;
-    lowpass::Rebuild(&host.filter, &info);
+    lowpass::RebuildKernel(kernelCache, lowpass::KernelSettings{x, y, taps, weights}, w, h);
 }
 
 std::vector<int> FixedRow(const lowpass::KernelTables& t, int taps) {
@@ -48,7 +41,7 @@ struct TableRow {
 
 }  // namespace
 
-TEST(KernelDesign, FixedTapsMatchPublishedRowsForThreeTaps) {
+TEST(KernelDesign, FixedTapsMatchKnownRowsForThreeTaps) {
     const std::vector<TableRow> rows = {
         {"rectangular 640", lowpass::kRectangularWindow, 640, {-4881, 0, 14645, 46009, 14645, 0, -4881}, 65537},
         {"rectangular 720", lowpass::kRectangularWindow, 720, {-3880, 2298, 13236, 42225, 13236, 2298, -3880}, 65533},
@@ -134,9 +127,8 @@ TEST(KernelDesign, QuarterCutoffZeroesEvenOffsetsForEveryWindow) {
 }
 
 TEST(KernelDesign, DesignKernelIsSymmetricWithCentreOneAndReturnsItsSum) {
-    windowWeights = lowpass::kBlackmanWindow;
     double values[lowpass::kMaxKernelLength];
-    const double sum = lowpass::DesignKernel(values, 0.2, 15);
+    const double sum = lowpass::DesignKernel(values, 0.2, 15, lowpass::kBlackmanWindow);
     EXPECT_EQ(values[15], 1.0);
     double check = 0.0;
     for (int k = 0; k < 31; ++k) check += values[k];
@@ -168,11 +160,78 @@ TEST(KernelDesign, DegenerateFrameSizesStayDefined) {
 }
 
 TEST(KernelDesign, TapSliderOutsideTableCapacityIsClamped) {
-    StandInHost host;
-    host.SetTrack(320, 240, 40);
-    EXPECT_EQ(lowpass::TapCount(&host.filter), lowpass::kMaxTaps);
-    host.SetTrack(320, 240, -2);
-    EXPECT_EQ(lowpass::TapCount(&host.filter), 0);
-    host.SetTrack(320, 240, 7);
-    EXPECT_EQ(lowpass::TapCount(&host.filter), 7);
+    EXPECT_EQ(lowpass::ClampTaps(40), lowpass::kMaxTaps);
+    EXPECT_EQ(lowpass::ClampTaps(-2), 0);
+    EXPECT_EQ(lowpass::ClampTaps(7), 7);
+}
+
+// Each direction's kernel against the design written out here in long
+// double, for a frame and target that differ in both directions and the
+// longest kernel: the horizontal cutoff is X / (2 w), the vertical one
+// Y / (2 h). The fixed-point forms truncate toward zero: where the exact
+// value lies clearly between two integers the table holds the one nearer
+// zero (a form that rounds instead fails at the taps whose fraction is a
+// half or more); within rounding distance of an integer either neighbour
+// is accepted.
+TEST(KernelDesign, EachDirectionHasItsOwnCutoffAtFifteenTaps) {
+    constexpr int kTaps = 15;
+    const int x = 300, y = 170, w = 720, h = 406;
+    BuildFor(lowpass::kHammingWindow, x, y, kTaps, w, h);
+    const long double pi = 3.141592653589793238462643383279L;
+    auto exact = [&](int target, int size, int k) {
+        const long double fc = static_cast<long double>(target) / (2.0L * size);
+        long double v[2 * kTaps + 1];
+        long double sum = 0;
+        for (int j = 0; j <= 2 * kTaps; ++j) {
+            const int i = j < kTaps ? kTaps - j : j - kTaps;
+            if (i == 0) {
+                v[j] = 1.0L;
+            } else {
+                const long double c = std::cos(pi * (1.0L - static_cast<long double>(i) / kTaps));
+                const long double shape = 0.54L - 0.46L * c;
+                v[j] = std::sin(2.0L * fc * i * pi) * shape / (i * pi);
+            }
+            sum += v[j];
+        }
+        return v[k] / sum;
+    };
+    int halfOrMore = 0;  // taps whose fraction would round away from zero
+    auto expectTruncated = [&](long double value, long double scale, int got, const char* what, int k) {
+        const long double scaled = value * scale;
+        const long double toward = std::trunc(scaled);
+        const long double fraction = std::fabs(scaled - toward);
+        if (fraction > 1e-6L && fraction < 1 - 1e-6L) {
+            EXPECT_EQ(got, static_cast<int>(toward)) << what << " tap " << k << " exact " << static_cast<double>(scaled);
+            if (fraction >= 0.5L) ++halfOrMore;
+        } else {
+            EXPECT_NEAR(got, static_cast<double>(scaled), 1.0) << what << " tap " << k;
+        }
+    };
+    for (int k = 0; k <= 2 * kTaps; ++k) {
+        const long double across = exact(x, w, k), down = exact(y, h, k);
+        expectTruncated(across, 65536, kernelCache.horizontal.fixedTaps[k], "horizontal fixed", k);
+        expectTruncated(down, 65536, kernelCache.vertical.fixedTaps[k], "vertical fixed", k);
+        expectTruncated(across, 16384, kernelCache.horizontal.mmxTaps[k][2], "horizontal mmx", k);
+        expectTruncated(down, 16384, kernelCache.vertical.mmxTaps[k][2], "vertical mmx", k);
+        EXPECT_NEAR(kernelCache.horizontal.sseTaps[k][1], static_cast<double>(across), 1e-7) << "tap " << k;
+        EXPECT_NEAR(kernelCache.vertical.sseTaps[k][1], static_cast<double>(down), 1e-7) << "tap " << k;
+    }
+    EXPECT_GT(halfOrMore, 10) << "the case must have taps that rounding would change";
+    EXPECT_NE(kernelCache.horizontal.fixedTaps[kTaps + 1], kernelCache.vertical.fixedTaps[kTaps + 1]);
+}
+
+// The cache fits only the size and the settings it was built for.
+TEST(KernelDesign, CacheFitsItsOwnSizeAndSettingsOnly) {
+    const lowpass::KernelSettings built{320, 240, 3, lowpass::kBlackmanWindow};
+    lowpass::RebuildKernel(kernelCache, built, 720, 480);
+    EXPECT_TRUE(lowpass::KernelCacheFits(kernelCache, built, 720, 480));
+    EXPECT_FALSE(lowpass::KernelCacheFits(kernelCache, built, 722, 480));
+    EXPECT_FALSE(lowpass::KernelCacheFits(kernelCache, built, 720, 482));
+    for (lowpass::KernelSettings other : {lowpass::KernelSettings{321, 240, 3, lowpass::kBlackmanWindow},
+                                          lowpass::KernelSettings{320, 241, 3, lowpass::kBlackmanWindow},
+                                          lowpass::KernelSettings{320, 240, 4, lowpass::kBlackmanWindow},
+                                          lowpass::KernelSettings{320, 240, 3, lowpass::kHammingWindow}})
+        EXPECT_FALSE(lowpass::KernelCacheFits(kernelCache, other, 720, 480));
+    lowpass::InvalidateKernelCache(kernelCache);
+    EXPECT_FALSE(lowpass::KernelCacheFits(kernelCache, built, 720, 480));
 }

@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "host/filter_export.h"
+#include "plugin/filter_export.h"
 #include "simd/cpu_probe.h"
-#include "tests/support/stand_in_host.h"
+#include "tools/standin_host/stand_in_host.h"
 
-using lowpass::testing::FramePair;
-using lowpass::testing::GuardedFrame;
-using lowpass::testing::StandInHost;
+using lowpass::standin::FramePair;
+using lowpass::standin::GuardedFrame;
+using lowpass::standin::StandInHost;
 
 namespace {
 

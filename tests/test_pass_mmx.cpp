@@ -19,23 +19,26 @@
 #include "core/frame_driver.h"
 #include "core/kernel.h"
 #include "core/pass_scalar.h"
+#include "plugin/plugin_state.h"
 #include "simd/cpu_probe.h"
+#include "simd/mmx_state.h"
+#include "tests/support/engine_procs.h"
 #include "simd/pass_mmx.h"
 #include "tests/support/driver_check.h"
 #include "tests/support/pass_check.h"
-#include "tests/support/stand_in_host.h"
+#include "tools/standin_host/stand_in_host.h"
 
 using lowpass::kernelCache;
 using lowpass::KernelTables;
 using lowpass::testing::BufferKindName;
 using lowpass::testing::CaseShape;
 using lowpass::testing::Channel;
-using lowpass::testing::FramePair;
-using lowpass::testing::GuardedFrame;
-using lowpass::testing::Lcg;
+using lowpass::standin::FramePair;
+using lowpass::standin::GuardedFrame;
+using lowpass::standin::Lcg;
 using lowpass::testing::PictureCopy;
 using lowpass::testing::SetChannel;
-using lowpass::testing::StandInHost;
+using lowpass::standin::StandInHost;
 using lowpass::testing::TestBuffer;
 
 namespace {
@@ -133,7 +136,10 @@ using lowpass::testing::FrameOfLines;
 using lowpass::testing::LineOf;
 using lowpass::testing::ScalarInto;
 
-VectorPass MmxPass(bool horizontal) { return horizontal ? lowpass::HorizontalPassMmx : lowpass::VerticalPassMmx; }
+VectorPass MmxPass(bool horizontal) {
+    return horizontal ? lowpass::testing::WholePicture<lowpass::HorizontalPassMmx, true>
+                      : lowpass::testing::WholePicture<lowpass::VerticalPassMmx, false>;
+}
 
 // One MMX pass, then EMMS: the test's own code may use floating point.
 void RunMmx(bool horizontal, const PIXEL_YC* src, PIXEL_YC* dst, int w, int h, int maxW, int n) {
@@ -195,7 +201,7 @@ void RandomMmxTable(Lcg& rng, bool horizontal, int n, int lineLength, std::strin
         FILTER_PROC_INFO info{};
         info.w = lineLength;
         info.h = lineLength;
-        lowpass::Rebuild(&host.filter, &info);
+        lowpass::testing::RebuildFor(host, info.w, info.h);
         *kind = "kernel design";
         return;
     }
@@ -429,7 +435,7 @@ TEST_F(MmxEngine, WorkedExampleRectangularKernelConstantRows) {
     FILTER_PROC_INFO info{};
     info.w = 640;
     info.h = 480;
-    lowpass::Rebuild(&host.filter, &info);
+    lowpass::testing::RebuildFor(host, info.w, info.h);
     ASSERT_EQ(MmxTapsOf(kernelCache.horizontal, 3), (std::vector<int>{-1220, 0, 3661, 11502, 3661, 0, -1220}));
 
     for (int value : {4096, 2048}) {
@@ -538,7 +544,7 @@ namespace {
 
 const lowpass::testing::EngineUnderTest& MmxUnderTest() {
     static const lowpass::testing::EngineUnderTest engine{
-        "MMX", lowpass::ProcMmx, [](const std::vector<int>& s, bool horizontal, int n) {
+        "MMX", lowpass::testing::ProcOf("mmx"), [](const std::vector<int>& s, bool horizontal, int n) {
             const std::vector<int> taps = MmxTapsOf(horizontal ? kernelCache.horizontal : kernelCache.vertical, n);
             return MmxModelLine(s, taps.data(), n);
         }};

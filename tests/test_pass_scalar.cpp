@@ -8,15 +8,16 @@
 
 #include "core/kernel.h"
 #include "core/pass_scalar.h"
-#include "tests/support/stand_in_host.h"
+#include "tools/standin_host/stand_in_host.h"
 
-using lowpass::kernelCache;
-using lowpass::testing::FramePair;
-using lowpass::testing::GuardedFrame;
-using lowpass::testing::Lcg;
-using lowpass::testing::StandInHost;
+using lowpass::standin::FramePair;
+using lowpass::standin::GuardedFrame;
+using lowpass::standin::Lcg;
+using lowpass::standin::StandInHost;
 
 namespace {
+
+lowpass::KernelCache kernelCache;
 
 void SetTaps(lowpass::KernelTables& t, const std::vector<std::int32_t>& taps) {
     for (std::size_t k = 0; k < taps.size(); ++k) t.fixedTaps[k] = taps[k];
@@ -44,11 +45,19 @@ std::int16_t ModelSample(const std::vector<int>& line, int x, const std::int32_t
 
 int Channel(const PIXEL_YC& p, int c) { return c == 0 ? p.y : (c == 1 ? p.cb : p.cr); }
 
-// Runs one pass of the scalar engine on a frame pair: source is edit.
-void RunHorizontal(StandInHost& host, FramePair& frames) {
-    lowpass::HorizontalPassScalar(&host.filter, &frames.info);
+// Runs one pass of the scalar engine on a frame pair, over the whole
+// picture: source is edit, N is the host's taps slider.
+lowpass::PassJob JobFor(const StandInHost& host, const FramePair& frames, bool horizontal) {
+    const FILTER_PROC_INFO& i = frames.info;
+    return lowpass::PassJob{i.ycp_edit,    i.ycp_temp,
+                            i.w,           i.h,
+                            i.max_w,       host.track[2],
+                            horizontal ? &kernelCache.horizontal : &kernelCache.vertical,
+                            kernelCache.roundingBias,
+                            0,             horizontal ? i.h : i.w};
 }
-void RunVertical(StandInHost& host, FramePair& frames) { lowpass::VerticalPassScalar(&host.filter, &frames.info); }
+void RunHorizontal(StandInHost& host, FramePair& frames) { lowpass::HorizontalPassScalar(JobFor(host, frames, true)); }
+void RunVertical(StandInHost& host, FramePair& frames) { lowpass::VerticalPassScalar(JobFor(host, frames, false)); }
 
 void ExpectMatchesModel(FramePair& frames, bool horizontal, const std::int32_t* taps, int n) {
     const GuardedFrame& src = frames.edit;

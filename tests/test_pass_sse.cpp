@@ -1,5 +1,5 @@
-// The SSE engine against a plain, per-sample model of its own
-// arithmetic: float32 products and sums in exactly the engine's order
+// The SSE engine, in each of its implementations (the reference passes,
+// SSE2, AVX2), against a plain, per-sample model of its own arithmetic: float32 products and sums in exactly the engine's order
 // (0.5 last in every horizontal run and in the vertical top rows,
 // first in the vertical middle and bottom rows), the edge weight summed in
 // float32 from zero in ascending k, a conversion that rounds ties to even,
@@ -11,7 +11,8 @@
 // excess precision) still rounds each step to float32 (this file is also
 // built with -ffloat-store there).
 //
-// On a processor without usable SSE every test here is skipped and says so.
+// On a processor without usable SSE every test here is skipped and says so;
+// so is each implementation the processor or system cannot run.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -25,23 +26,28 @@
 #include "core/frame_driver.h"
 #include "core/kernel.h"
 #include "core/pass_scalar.h"
+#include "plugin/plugin_state.h"
 #include "simd/cpu_probe.h"
+#include "simd/mmx_state.h"
+#include "tests/support/engine_procs.h"
+#include "simd/engines.h"
 #include "simd/pass_sse.h"
+#include "simd/pass_sse_wide.h"
 #include "tests/support/driver_check.h"
 #include "tests/support/pass_check.h"
-#include "tests/support/stand_in_host.h"
+#include "tools/standin_host/stand_in_host.h"
 
 using lowpass::kernelCache;
 using lowpass::KernelTables;
 using lowpass::testing::BufferKindName;
 using lowpass::testing::CaseShape;
 using lowpass::testing::Channel;
-using lowpass::testing::FramePair;
-using lowpass::testing::GuardedFrame;
-using lowpass::testing::Lcg;
+using lowpass::standin::FramePair;
+using lowpass::standin::GuardedFrame;
+using lowpass::standin::Lcg;
 using lowpass::testing::PictureCopy;
 using lowpass::testing::SetChannel;
-using lowpass::testing::StandInHost;
+using lowpass::standin::StandInHost;
 using lowpass::testing::TestBuffer;
 
 namespace {
@@ -176,7 +182,29 @@ using lowpass::testing::FrameOfLines;
 using lowpass::testing::LineOf;
 using lowpass::testing::ScalarInto;
 
-VectorPass SsePass(bool horizontal) { return horizontal ? lowpass::HorizontalPassSse : lowpass::VerticalPassSse; }
+// The implementations of the engine's arithmetic: the engine of the table
+// of that name and its passes over a whole picture.
+struct Implementation {
+    const char* name;
+    VectorPass horizontal;
+    VectorPass vertical;
+};
+
+const Implementation kImplementations[] = {
+    {"sse", lowpass::testing::WholePicture<lowpass::HorizontalPassSse, true>,
+     lowpass::testing::WholePicture<lowpass::VerticalPassSse, false>},
+    {"sse2", lowpass::testing::WholePicture<lowpass::HorizontalPassSse2, true>,
+     lowpass::testing::WholePicture<lowpass::VerticalPassSse2, false>},
+    {"avx2", lowpass::testing::WholePicture<lowpass::HorizontalPassAvx2, true>,
+     lowpass::testing::WholePicture<lowpass::VerticalPassAvx2, false>},
+};
+
+void PrintTo(const Implementation& implementation, std::ostream* out) { *out << implementation.name; }
+
+// The implementation the running test checks (set by the fixture).
+const Implementation* current = &kImplementations[0];
+
+VectorPass SsePass(bool horizontal) { return horizontal ? current->horizontal : current->vertical; }
 
 // One SSE pass, then EMMS: the model's float arithmetic may run on the x87.
 void RunSse(bool horizontal, const PIXEL_YC* src, PIXEL_YC* dst, int w, int h, int maxW, int n) {
@@ -198,15 +226,19 @@ std::string Join(const std::vector<float>& v) {
     return s;
 }
 
-class SseEngine : public ::testing::Test {
+class SseEngine : public ::testing::TestWithParam<Implementation> {
 protected:
     void SetUp() override {
         savedCache_ = kernelCache;
         savedWeights_ = lowpass::windowWeights;
         savedCaps_ = lowpass::cpuCaps;
+        current = &GetParam();
         if (!lowpass::testing::ProcessorHasSse())
             GTEST_SKIP() << "this processor or system has no usable SSE (CpuCaps "
                          << lowpass::testing::ProcessorCaps() << "): the SSE engine is not run";
+        if (!lowpass::CanRun(*lowpass::FindEngine(GetParam().name),
+                             lowpass::testing::ProcessorCaps() | lowpass::ProbeSseImplementations()))
+            GTEST_SKIP() << "this processor or system cannot run the " << GetParam().name << " implementation";
         lowpass::cpuCaps = lowpass::testing::ProcessorCaps();
         SetBias();
     }
@@ -243,7 +275,7 @@ void RandomSseTable(Lcg& rng, bool horizontal, int n, int lineLength, std::strin
         FILTER_PROC_INFO info{};
         info.w = lineLength;
         info.h = lineLength;
-        lowpass::Rebuild(&host.filter, &info);
+        lowpass::testing::RebuildFor(host, info.w, info.h);
         *kind = "kernel design";
         return;
     }
@@ -304,7 +336,7 @@ void RunRandomCases(bool horizontal, int cases, std::uint32_t seed, RandomTotals
                     const int y = horizontal ? line : p;
                     const int got = Channel(dst.at(x, y), c);
                     if (got != want[static_cast<std::size_t>(p)]) {
-                        FAIL() << "SSE " << (horizontal ? "HorizontalPass" : "VerticalPass") << " random case " << i
+                        FAIL() << current->name << " " << (horizontal ? "HorizontalPass" : "VerticalPass") << " random case " << i
                                << ": first differing sample at (x=" << x << ", y=" << y << ", channel " << c
                                << "): engine " << got << ", model " << want[static_cast<std::size_t>(p)]
                                << "\n  w=" << shape.w << " h=" << shape.h << " max_w=" << shape.maxW << " N=" << n
@@ -338,10 +370,10 @@ void RunRandomCases(bool horizontal, int cases, std::uint32_t seed, RandomTotals
 }
 
 void ReportRandom(const char* what, bool horizontal, const RandomTotals& totals) {
-    std::printf("[ SSE %s ] %d random cases (%d with tight frames), %lld samples, 0 mismatches; mistaken rules "
+    std::printf("[ %s %s ] %d random cases (%d with tight frames), %lld samples, 0 mismatches; mistaken rules "
                 "caught in (of every fourth case): 0.5 always last %d, 0.5 always first %d, separate edge products "
                 "%d, halves rounded up %d, truncation %d, wrap instead of saturation %d\n",
-                what, totals.cases, totals.tight, totals.samples, totals.caught[0], totals.caught[1],
+                current->name, what, totals.cases, totals.tight, totals.samples, totals.caught[0], totals.caught[1],
                 totals.caught[2], totals.caught[3], totals.caught[4], totals.caught[5]);
     ::testing::Test::RecordProperty("random_cases", totals.cases);
     ::testing::Test::RecordProperty("random_samples", std::to_string(totals.samples));
@@ -355,21 +387,21 @@ void ReportRandom(const char* what, bool horizontal, const RandomTotals& totals)
 
 }  // namespace
 
-TEST_F(SseEngine, HorizontalPassMatchesModelOnRandomFrames) {
+TEST_P(SseEngine, HorizontalPassMatchesModelOnRandomFrames) {
     RandomTotals totals;
     RunRandomCases(true, lowpass::testing::RandomCaseCount(1500), 3301, totals);
     if (HasFatalFailure()) return;
     ReportRandom("HorizontalPass", true, totals);
 }
 
-TEST_F(SseEngine, VerticalPassMatchesModelOnRandomFrames) {
+TEST_P(SseEngine, VerticalPassMatchesModelOnRandomFrames) {
     RandomTotals totals;
     RunRandomCases(false, lowpass::testing::RandomCaseCount(1500), 3302, totals);
     if (HasFatalFailure()) return;
     ReportRandom("VerticalPass", false, totals);
 }
 
-TEST_F(SseEngine, EveryKernelSizeAtSmallestAndAwkwardSizes) {
+TEST_P(SseEngine, EveryKernelSizeAtSmallestAndAwkwardSizes) {
     // Every N at 2N + 1 (with N = 15: w = 31, the middle run is x = 15
     // alone) and a few lengths above; widths 1 .. 11 and 853 for the
     // vertical pass's sample groups; three kinds of frame.
@@ -411,12 +443,13 @@ TEST_F(SseEngine, EveryKernelSizeAtSmallestAndAwkwardSizes) {
                     ASSERT_TRUE(dst.SentinelsIntact(&where)) << where;
                     ASSERT_TRUE(src.SentinelsIntact(&where)) << where;
                 }
-    std::printf("[ SSE sizes ] %d cases: every N at 2N+1 and a few lengths above, three kinds of frame\n", cases);
+    std::printf("[ %s sizes ] %d cases: every N at 2N+1 and a few lengths above, three kinds of frame\n", current->name,
+                cases);
 }
 
 // --- Worked examples of the SSE engine, verbatim. --------------------------
 
-TEST_F(SseEngine, WorkedExampleRampOfFiveAndTheScalarEngine) {
+TEST_P(SseEngine, WorkedExampleRampOfFiveAndTheScalarEngine) {
     // N = 2, entries 0.0625, 0.25, 0.375, 0.25, 0.0625; y samples 0, 16, 32,
     // 48, 64 give 6, 18, 32, 48, 58; the portable engine 6, 17, 32, 47, 58.
     const std::vector<float> taps = {0.0625f, 0.25f, 0.375f, 0.25f, 0.0625f};
@@ -439,7 +472,7 @@ TEST_F(SseEngine, WorkedExampleRampOfFiveAndTheScalarEngine) {
     }
 }
 
-TEST_F(SseEngine, WorkedExampleUniformRows) {
+TEST_P(SseEngine, WorkedExampleUniformRows) {
     // N = 1, entries 0.25, 0.5, 0.25: 101 gives 102, 100 stays 100, -3
     // becomes -2, -4 stays -4.
     const std::vector<float> taps = {0.25f, 0.5f, 0.25f};
@@ -457,7 +490,7 @@ TEST_F(SseEngine, WorkedExampleUniformRows) {
         }
 }
 
-TEST_F(SseEngine, WorkedExampleUnitImpulseRaisesOddSamples) {
+TEST_P(SseEngine, WorkedExampleUnitImpulseRaisesOddSamples) {
     // 1.0 at the centre: even samples stay, odd ones rise by one, 32767
     // stays by saturation, -32767 becomes -32766. Every 16-bit value.
     SetSseTaps(kernelCache.horizontal, {0.0f, 1.0f, 0.0f});
@@ -487,14 +520,14 @@ TEST_F(SseEngine, WorkedExampleUnitImpulseRaisesOddSamples) {
     FILTER_PROC_INFO info{};
     info.w = 640;
     info.h = 480;
-    lowpass::Rebuild(&host.filter, &info);
+    lowpass::testing::RebuildFor(host, info.w, info.h);
     EXPECT_EQ(SseTapsOf(kernelCache.horizontal, 1), (std::vector<float>{0.0f, 1.0f, 0.0f}));
     auto named = FrameOfLine(true, {32767, -32767, 5, 6}, 1);
     auto out = PassInto(true, *named, 1);
     EXPECT_EQ(LineOf(*out, true, 0, 0), (std::vector<int>{32767, -32766, 6, 6}));
 }
 
-TEST_F(SseEngine, WorkedExampleColumnOfThree) {
+TEST_P(SseEngine, WorkedExampleColumnOfThree) {
     // N = 1, entries 0.25, 0.5, 0.25; w = 1, h = 3, y = 1, 2, 4: results 2,
     // 3, 4 (top 1.25 + 0.5 = 1.75; middle 0.5 first, 2.75; bottom 4). The
     // row's single group has three lanes that carry samples.
@@ -515,7 +548,7 @@ TEST_F(SseEngine, WorkedExampleColumnOfThree) {
     for (int y = 0; y < 3; ++y) EXPECT_EQ(tightDst.at(0, y).cr, (std::vector<int>{2, 3, 4})[static_cast<std::size_t>(y)]);
 }
 
-TEST_F(SseEngine, WorkedExampleSaturation) {
+TEST_P(SseEngine, WorkedExampleSaturation) {
     // N = 1, entries -0.125, 1.25, -0.125: 0, 30000, 0 gives -3750, 32767,
     // -3750; 0, -30000, 0 gives 3750, -32768, 3750.
     SetSseTaps(kernelCache.horizontal, {-0.125f, 1.25f, -0.125f});
@@ -531,7 +564,7 @@ TEST_F(SseEngine, WorkedExampleSaturation) {
     }
 }
 
-TEST_F(SseEngine, WorkedExampleGroupsPerRow) {
+TEST_P(SseEngine, WorkedExampleGroupsPerRow) {
     // w = 1: one group; w = 3: 9 samples in 2 groups, the second holding
     // only the cr of pixel 2; w = 8: exactly 3 groups; w = 853: 2559
     // samples in 320 groups. Each against the model, with slack after every
@@ -578,7 +611,7 @@ TEST_F(SseEngine, WorkedExampleGroupsPerRow) {
     }
 }
 
-TEST_F(SseEngine, WorkedExampleNOneEdgeWeights) {
+TEST_P(SseEngine, WorkedExampleNOneEdgeWeights) {
     // With N = 1 the left and right runs are one output each, with edge
     // weights c[0] + c[1] and c[1] + c[2]; an asymmetric table tells them
     // apart.
@@ -596,7 +629,7 @@ TEST_F(SseEngine, WorkedExampleNOneEdgeWeights) {
     }
 }
 
-TEST_F(SseEngine, BiasPositionMattersInEveryRunOrder) {
+TEST_P(SseEngine, BiasPositionMattersInEveryRunOrder) {
     // A middle output built so that 0.5 first and 0.5 last round apart:
     // taps 1024, -1024, 1/32 on samples 16384, 16384, 96. With 0.5 first
     // (vertical middle rows), 0.5 + 2^24 rounds to 2^24 (ties to even) and
@@ -655,13 +688,12 @@ TEST_F(SseEngine, BiasPositionMattersInEveryRunOrder) {
 
 namespace {
 
-const lowpass::testing::EngineUnderTest& SseUnderTest() {
-    static const lowpass::testing::EngineUnderTest engine{
-        "SSE", lowpass::ProcSse, [](const std::vector<int>& s, bool horizontal, int n) {
+lowpass::testing::EngineUnderTest SseUnderTest() {
+    return lowpass::testing::EngineUnderTest{
+        current->name, lowpass::testing::ProcOf(current->name), [](const std::vector<int>& s, bool horizontal, int n) {
             const std::vector<float> taps = SseTapsOf(horizontal ? kernelCache.horizontal : kernelCache.vertical, n);
             return SseModelLine(s, taps.data(), n, horizontal);
         }};
-    return engine;
 }
 
 void CheckDriverRun(int w, int h, int maxW, int maxH, int x, int y, int n, bool expectDifferentFromScalar) {
@@ -670,20 +702,23 @@ void CheckDriverRun(int w, int h, int maxW, int maxH, int x, int y, int n, bool 
 
 }  // namespace
 
-TEST_F(SseEngine, DriverRunsBothPassesLikeTheModelAndUnlikeTheScalarEngine) {
+TEST_P(SseEngine, DriverRunsBothPassesLikeTheModelAndUnlikeTheScalarEngine) {
     CheckDriverRun(161, 97, 170, 99, 100, 60, 3, true);
     CheckDriverRun(121, 67, 121, 67, 64, 33, 15, true);
 }
 
-TEST_F(SseEngine, DriverRunsOnlyTheDirectionsThatExceedTheTarget) {
+TEST_P(SseEngine, DriverRunsOnlyTheDirectionsThatExceedTheTarget) {
     CheckDriverRun(161, 50, 165, 52, 100, 60, 4, true);
     CheckDriverRun(90, 97, 93, 97, 100, 60, 4, true);
     CheckDriverRun(100, 60, 104, 61, 100, 60, 4, false);
 }
 
-TEST_F(SseEngine, DriverFallsBackToScalarForLinesShorterThanTheKernel) {
+TEST_P(SseEngine, DriverFallsBackToScalarForLinesShorterThanTheKernel) {
     CheckDriverRun(20, 45, 24, 46, 1, 1, 15, true);
     CheckDriverRun(45, 7, 45, 9, 1, 1, 15, true);
     CheckDriverRun(3, 2, 5, 2, 1, 1, 15, false);
     CheckDriverRun(31, 31, 33, 31, 1, 1, 15, true);
 }
+
+INSTANTIATE_TEST_SUITE_P(Implementations, SseEngine, ::testing::ValuesIn(kImplementations),
+                         [](const ::testing::TestParamInfo<Implementation>& param) { return param.param.name; });

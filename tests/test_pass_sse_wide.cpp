@@ -4,7 +4,7 @@
 // sizes, strides wider than the picture, random bands, tables that
 // saturate and overflow, samples at the ends of the 16-bit range, frames
 // against inaccessible pages; the same under each non-default rounding
-// mode; and the probe that decides which implementation may run.
+// mode.
 //
 // The reference passes are the model: their own tests pin them against a
 // per-sample model of the arithmetic. An implementation the processor or
@@ -21,11 +21,13 @@
 
 #include "core/kernel.h"
 #include "core/pass_job.h"
+#include "plugin/plugin_state.h"
 #include "simd/cpu_probe.h"
+#include "simd/mmx_state.h"
 #include "simd/pass_sse.h"
 #include "simd/pass_sse_wide.h"
 #include "tests/support/pass_check.h"
-#include "tests/support/stand_in_host.h"
+#include "tools/standin_host/stand_in_host.h"
 
 using lowpass::CpuProbeOps;
 using lowpass::KernelTables;
@@ -34,7 +36,7 @@ using lowpass::SseTrial;
 using lowpass::testing::BufferKind;
 using lowpass::testing::CaseShape;
 using lowpass::testing::Channel;
-using lowpass::testing::Lcg;
+using lowpass::standin::Lcg;
 using lowpass::testing::PictureCopy;
 using lowpass::testing::SetChannel;
 using lowpass::testing::TestBuffer;
@@ -57,13 +59,9 @@ const Implementation kImplementations[] = {
 
 alignas(16) const float kBias[4] = {0.5f, 0.5f, 0.5f, 0.5f};
 
-// The reference SSE pass over the whole picture, with the job's table.
+// The reference SSE pass over the whole picture, then EMMS.
 void ReferencePass(bool horizontal, const PassJob& job) {
-    KernelTables& tables = horizontal ? lowpass::kernelCache.horizontal : lowpass::kernelCache.vertical;
-    tables = *job.tables;
-    std::memcpy(lowpass::kernelCache.roundingBias, job.roundingBias, sizeof lowpass::kernelCache.roundingBias);
-    (horizontal ? lowpass::HorizontalPassSse : lowpass::VerticalPassSse)(job.source, job.destination, job.w, job.h,
-                                                                         job.stride, job.taps);
+    (horizontal ? lowpass::HorizontalPassSse : lowpass::VerticalPassSse)(job);
     lowpass::ClearMmxState();
 }
 
@@ -115,14 +113,11 @@ std::string RandomTable(Lcg& rng, int n, int lineLength, KernelTables& out) {
     if (pick < 8) {
         static const lowpass::WindowWeights windows[] = {lowpass::kRectangularWindow, lowpass::kHanningWindow,
                                                          lowpass::kHammingWindow, lowpass::kBlackmanWindow};
-        lowpass::windowWeights = windows[rng.Range(0, 3)];
-        lowpass::testing::StandInHost host;
-        host.SetTrack(rng.Range(1, lineLength), rng.Range(1, lineLength), n);
-        FILTER_PROC_INFO info{};
-        info.w = lineLength;
-        info.h = lineLength;
-        lowpass::Rebuild(&host.filter, &info);
-        out = rng.Range(0, 1) ? lowpass::kernelCache.horizontal : lowpass::kernelCache.vertical;
+        lowpass::KernelCache cache{};
+        const lowpass::KernelSettings settings{rng.Range(1, lineLength), rng.Range(1, lineLength), n,
+                                               windows[rng.Range(0, 3)]};
+        lowpass::RebuildKernel(cache, settings, lineLength, lineLength);
+        out = rng.Range(0, 1) ? cache.horizontal : cache.vertical;
         return "kernel design";
     }
     std::vector<float> taps(static_cast<std::size_t>(2 * n + 1));
@@ -293,20 +288,10 @@ bool RunCase(const Implementation& impl, bool horizontal, const Case& c, const K
 class WideSse : public ::testing::TestWithParam<Implementation> {
 protected:
     void SetUp() override {
-        savedCache_ = lowpass::kernelCache;
-        savedWeights_ = lowpass::windowWeights;
         if (!GetParam().usable(lowpass::NativeCpuProbeOps()))
             GTEST_SKIP() << "this processor or system cannot run the " << GetParam().name
                          << " implementation: not run";
     }
-    void TearDown() override {
-        lowpass::kernelCache = savedCache_;
-        lowpass::windowWeights = savedWeights_;
-    }
-
-private:
-    lowpass::KernelCache savedCache_{};
-    lowpass::WindowWeights savedWeights_{};
 };
 
 void RandomCases(const Implementation& impl, bool horizontal, int cases, std::uint32_t seed) {
@@ -378,9 +363,9 @@ TEST_P(WideSse, PositiveSumBeyondTwoToThe31GivesMinus32768) {
     SetTaps(tables, taps);
     for (bool horizontal : {true, false}) {
         const int length = 40;
-        lowpass::testing::GuardedFrame src(horizontal ? length : 3, horizontal ? 2 : length,
+        lowpass::standin::GuardedFrame src(horizontal ? length : 3, horizontal ? 2 : length,
                                            horizontal ? length + 1 : 4, horizontal ? 2 : length, 1);
-        lowpass::testing::GuardedFrame dst(src.w(), src.h(), src.maxW(), src.maxH(), 2);
+        lowpass::standin::GuardedFrame dst(src.w(), src.h(), src.maxW(), src.maxH(), 2);
         for (int y = 0; y < src.h(); ++y)
             for (int x = 0; x < src.w(); ++x) src.at(x, y) = PIXEL_YC{32767, -32768, 1};
         const PassJob job{src.data(), dst.data(), src.w(), src.h(), src.maxW(), 1, &tables, kBias, 0,
@@ -435,115 +420,4 @@ TEST_P(WideSse, ConversionFollowsTheThreadsRoundingMode) {
         }
     }
     EXPECT_EQ(ReadMxcsr() & kRoundingMask, 0u) << "MXCSR's rounding control was not restored";
-}
-
-// ---------------------------------------------------------------------------
-// The probe for the wider implementations, with injected answers.
-
-namespace {
-
-constexpr std::uint32_t kMmx = 1u << 23, kSse = 1u << 25, kSse2 = 1u << 26;
-constexpr std::uint32_t kOsxsave = 1u << 27, kAvx = 1u << 28, kAvx2 = 1u << 5;
-
-struct FakeCpu {
-    std::uint32_t edx, ecx, maxLeaf, leaf7Ebx, xcr0;
-    SseTrial trial;
-    int leaf7Asked, xgetbvAsked;
-};
-FakeCpu fake{};
-
-const CpuProbeOps kFakeOps{
-    [] { return fake.edx; },
-    [] { return fake.trial; },
-    [] { return fake.maxLeaf; },
-    [] { return fake.ecx; },
-    [] {
-        ++fake.leaf7Asked;
-        return fake.maxLeaf >= 7 ? fake.leaf7Ebx : 0xffffffffu;  // a processor without leaf 7 answers garbage
-    },
-    [] {
-        ++fake.xgetbvAsked;
-        return (fake.ecx & kOsxsave) ? fake.xcr0 : 0xffffffffu;  // would fault: count it, answer garbage
-    },
-};
-
-// A processor and system with everything: MMX, SSE, SSE2, AVX, AVX2, the
-// YMM state enabled.
-FakeCpu Everything() { return FakeCpu{kMmx | kSse | kSse2, kOsxsave | kAvx, 13, kAvx2, 0x7, SseTrial::Completed, 0, 0}; }
-
-struct Wide {
-    int sse2, avx2;
-};
-Wide ProbeWide(const FakeCpu& cpu) {
-    fake = cpu;
-    return Wide{lowpass::HasUsableSse2(kFakeOps), lowpass::HasUsableAvx2(kFakeOps)};
-}
-
-}  // namespace
-
-TEST(WideSseProbe, Avx2NeedsTheYmmStateEnabledByTheSystem) {
-    EXPECT_EQ(ProbeWide(Everything()).avx2, 1);
-    // The processor reports AVX2, the system saves only the x87 and XMM
-    // registers (XCR0 = 3), or not the XMM ones (XCR0 = 5): no AVX2.
-    for (std::uint32_t xcr0 : {0x1u, 0x3u, 0x5u, 0x2u, 0x4u}) {
-        FakeCpu cpu = Everything();
-        cpu.xcr0 = xcr0;
-        const Wide wide = ProbeWide(cpu);
-        EXPECT_EQ(wide.avx2, 0) << "XCR0 " << xcr0;
-        EXPECT_EQ(wide.sse2, 1) << "XCR0 " << xcr0;
-    }
-    // No OSXSAVE: XGETBV would fault, so it is not executed.
-    FakeCpu cpu = Everything();
-    cpu.ecx = kAvx;
-    EXPECT_EQ(ProbeWide(cpu).avx2, 0);
-    EXPECT_EQ(fake.xgetbvAsked, 0);
-}
-
-TEST(WideSseProbe, Avx2NeedsTheProcessorsAvxAndAvx2Bits) {
-    FakeCpu cpu = Everything();
-    cpu.leaf7Ebx = ~kAvx2;
-    EXPECT_EQ(ProbeWide(cpu).avx2, 0) << "leaf 7 without AVX2";
-    cpu = Everything();
-    cpu.ecx = kOsxsave;
-    EXPECT_EQ(ProbeWide(cpu).avx2, 0) << "AVX2 without AVX";
-    // A processor whose highest leaf is below 7 is not asked leaf 7 (it
-    // would answer with another leaf's bits).
-    cpu = Everything();
-    cpu.maxLeaf = 6;
-    EXPECT_EQ(ProbeWide(cpu).avx2, 0);
-    EXPECT_EQ(fake.leaf7Asked, 0);
-}
-
-TEST(WideSseProbe, BothNeedUsableSseAndSse2) {
-    const Wide all = ProbeWide(Everything());
-    EXPECT_EQ(all.sse2, 1);
-    EXPECT_EQ(all.avx2, 1);
-    FakeCpu cpu = Everything();
-    cpu.trial = SseTrial::IllegalInstruction;  // the system has not enabled the SSE state
-    Wide wide = ProbeWide(cpu);
-    EXPECT_EQ(wide.sse2, 0);
-    EXPECT_EQ(wide.avx2, 0);
-    cpu = Everything();
-    cpu.edx = kMmx | kSse;  // a Pentium III
-    wide = ProbeWide(cpu);
-    EXPECT_EQ(wide.sse2, 0);
-    EXPECT_EQ(wide.avx2, 0);
-    cpu = Everything();
-    cpu.edx = kSse | kSse2;  // no MMX: CpuCaps 0, nothing vector runs
-    wide = ProbeWide(cpu);
-    EXPECT_EQ(wide.sse2, 0);
-    EXPECT_EQ(wide.avx2, 0);
-    EXPECT_EQ(fake.xgetbvAsked, 0);
-}
-
-TEST(WideSseProbe, MatchesTheProcessorTheRunWasStartedOn) {
-    // The emulated-processor runs name what the probe must find:
-    // LOWPASS_EXPECT_SSE_IMPLEMENTATIONS is "none", "sse2" or "sse2,avx2".
-    const char* expected = std::getenv("LOWPASS_EXPECT_SSE_IMPLEMENTATIONS");
-    const int sse2 = lowpass::HasUsableSse2(), avx2 = lowpass::HasUsableAvx2();
-    const std::string found = sse2 ? (avx2 ? "sse2,avx2" : "sse2") : (avx2 ? "avx2 without sse2" : "none");
-    std::printf("[ probe ] faster SSE implementations usable here: %s\n", found.c_str());
-    if (expected == nullptr || *expected == '\0')
-        GTEST_SKIP() << "LOWPASS_EXPECT_SSE_IMPLEMENTATIONS is not set: no processor named for this run";
-    EXPECT_EQ(found, expected);
 }

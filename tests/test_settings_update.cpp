@@ -7,14 +7,17 @@
 
 #include "core/frame_driver.h"
 #include "core/kernel.h"
-#include "core/settings_update.h"
-#include "host/filter_export.h"
+#include "plugin/settings_update.h"
+#include "plugin/filter_export.h"
+#include "plugin/frame_proc.h"
+#include "plugin/plugin_state.h"
 #include "simd/cpu_probe.h"
-#include "tests/support/stand_in_host.h"
+#include "tests/support/engine_procs.h"
+#include "tools/standin_host/stand_in_host.h"
 
 using lowpass::kernelCache;
 using lowpass::windowMemory;
-using lowpass::testing::StandInHost;
+using lowpass::standin::StandInHost;
 
 namespace {
 
@@ -38,10 +41,15 @@ protected:
         // A fresh load: the export resets the cache, the probe and the memory.
         descriptor = GetFilterTable();
         savedCaps = lowpass::cpuCaps;
+        savedImplementations = lowpass::sseImplementations;
         lowpass::cpuCaps = 3;  // MMX and SSE, unless a test says otherwise
+        lowpass::sseImplementations = 0;  // neither SSE2 nor AVX2, unless a test says otherwise
         lowpass::windowWeights = kPoison;
     }
-    void TearDown() override { lowpass::cpuCaps = savedCaps; }
+    void TearDown() override {
+        lowpass::cpuCaps = savedCaps;
+        lowpass::sseImplementations = savedImplementations;
+    }
 
     // One func_update as the host makes it, through the host's own record,
     // with the window refresh counted from zero and the cache marked valid
@@ -54,6 +62,7 @@ protected:
 
     FILTER_DLL* descriptor = nullptr;
     int savedCaps = 0;
+    int savedImplementations = 0;
 };
 
 }  // namespace
@@ -61,7 +70,7 @@ protected:
 TEST_F(SettingsUpdate, DefaultsOnFirstCallKeepBlackmanAndPickSse) {
     StandInHost host(descriptor);
     ASSERT_EQ(CheckOf(host), (Boxes{1, 0, 0, 0, 1}));
-    ASSERT_EQ(host.filter.func_proc, &lowpass::ProcScalar);
+    ASSERT_EQ(host.filter.func_proc, lowpass::ProcPortable);
 
     EXPECT_EQ(Update(host), TRUE);
     EXPECT_EQ(CheckOf(host), (Boxes{1, 0, 0, 0, 1}));
@@ -69,7 +78,7 @@ TEST_F(SettingsUpdate, DefaultsOnFirstCallKeepBlackmanAndPickSse) {
     EXPECT_EQ(host.windowUpdateCalls, 1);
     EXPECT_EQ(host.isActiveCalls, 0);
     EXPECT_TRUE(SameWeights(lowpass::windowWeights, lowpass::kBlackmanWindow));
-    EXPECT_EQ(host.filter.func_proc, &lowpass::ProcSse);
+    EXPECT_EQ(host.filter.func_proc, lowpass::testing::ProcOf("sse"));
     EXPECT_EQ(kernelCache.valid, 0);
 }
 
@@ -77,22 +86,33 @@ TEST_F(SettingsUpdate, EngineFollowsSimdBoxAndProcessor) {
     struct Case {
         int simd;
         int caps;
+        int faster;  // sseImplementations
         FilterProcFunc expected;
     };
+    using lowpass::testing::ProcOf;
+    constexpr int kSse2 = lowpass::kCpuCapsSse2, kAvx2 = lowpass::kCpuCapsAvx2;
     const Case cases[] = {
-        {1, 3, lowpass::ProcSse},    {1, 1, lowpass::ProcMmx},    {1, 0, lowpass::ProcScalar},
-        {0, 3, lowpass::ProcScalar},  // SIMD off never picks MMX, even with SSE present
-        {0, 1, lowpass::ProcScalar}, {0, 0, lowpass::ProcScalar},
-        {2, 3, lowpass::ProcSse},  // any non-zero value is "on"
-        {1, 2, lowpass::ProcSse},  // SSE bit alone (never produced by the probe) still means SSE
+        {1, 3, 0, ProcOf("sse")},    {1, 1, 0, ProcOf("mmx")},    {1, 0, 0, lowpass::ProcPortable},
+        {0, 3, 0, lowpass::ProcPortable},  // SIMD off never picks MMX, even with SSE present
+        {0, 1, 0, lowpass::ProcPortable}, {0, 0, 0, lowpass::ProcPortable},
+        {2, 3, 0, ProcOf("sse")},  // any non-zero value is "on"
+        {1, 2, 0, ProcOf("sse")},  // SSE bit alone (never produced by the probe) still means SSE
+        // The SSE arithmetic on the widest registers the processor and the
+        // system allow; the box off still means the portable engine.
+        {1, 3, kSse2 | kAvx2, ProcOf("avx2")}, {1, 3, kSse2, ProcOf("sse2")},
+        {1, 3, kAvx2, ProcOf("sse")},  // AVX2 without SSE2 (never probed) is not enough
+        {0, 3, kSse2 | kAvx2, lowpass::ProcPortable},
+        {1, 1, kSse2 | kAvx2, ProcOf("mmx")},  // not without SSE in CpuCaps
     };
     for (const Case& c : cases) {
         StandInHost host(descriptor);
         host.check[0] = c.simd;
         lowpass::cpuCaps = c.caps;
+        lowpass::sseImplementations = c.faster;
         host.filter.func_proc = nullptr;
         Update(host);
-        EXPECT_EQ(host.filter.func_proc, c.expected) << "simd " << c.simd << ", caps " << c.caps;
+        EXPECT_EQ(host.filter.func_proc, c.expected)
+            << "simd " << c.simd << ", caps " << c.caps << ", faster SSE " << c.faster;
         EXPECT_EQ(host.check[0], c.simd) << "the SIMD box is never touched";
     }
 }
@@ -100,8 +120,8 @@ TEST_F(SettingsUpdate, EngineFollowsSimdBoxAndProcessor) {
 TEST_F(SettingsUpdate, EngineIsWrittenIntoTheHostsRecordNotTheDescriptor) {
     StandInHost host(descriptor);
     Update(host);
-    EXPECT_EQ(host.filter.func_proc, &lowpass::ProcSse);
-    EXPECT_EQ(descriptor->func_proc, &lowpass::ProcScalar);
+    EXPECT_EQ(host.filter.func_proc, lowpass::testing::ProcOf("sse"));
+    EXPECT_EQ(descriptor->func_proc, lowpass::ProcPortable);
 }
 
 TEST_F(SettingsUpdate, HanningOverBlackmanMovesTheChoice) {
@@ -126,7 +146,7 @@ TEST_F(SettingsUpdate, SwitchingTheChosenBoxOffSwitchesItOnAgain) {
     EXPECT_EQ(Memory(), (Boxes{0, 0, 0, 0, 1}));
     EXPECT_EQ(host.windowUpdateCalls, 1);
     EXPECT_TRUE(SameWeights(lowpass::windowWeights, lowpass::kBlackmanWindow));
-    EXPECT_EQ(host.filter.func_proc, &lowpass::ProcSse);
+    EXPECT_EQ(host.filter.func_proc, lowpass::testing::ProcOf("sse"));
 }
 
 TEST_F(SettingsUpdate, RectangularAndHammingNewlyOnTogetherRectangularWins) {
@@ -151,7 +171,7 @@ TEST_F(SettingsUpdate, SeveralBoxesOnAtFirstCallLowestIndexWins) {
     EXPECT_EQ(Memory(), (Boxes{0, 0, 1, 0, 0}));
     EXPECT_EQ(host.windowUpdateCalls, 1);
     EXPECT_TRUE(SameWeights(lowpass::windowWeights, lowpass::kHanningWindow));
-    EXPECT_EQ(host.filter.func_proc, &lowpass::ProcScalar);
+    EXPECT_EQ(host.filter.func_proc, lowpass::ProcPortable);
 }
 
 TEST_F(SettingsUpdate, NoWindowBoxOnAtFirstCallStaysOffWithBlackmanWeights) {
@@ -175,7 +195,7 @@ TEST_F(SettingsUpdate, SliderChangeAloneRefreshesNothingButInvalidatesAndChooses
     EXPECT_EQ(Memory(), (Boxes{0, 0, 0, 0, 1}));
     EXPECT_EQ(host.windowUpdateCalls, 0);
     EXPECT_EQ(kernelCache.valid, 0);
-    EXPECT_EQ(host.filter.func_proc, &lowpass::ProcMmx);
+    EXPECT_EQ(host.filter.func_proc, lowpass::testing::ProcOf("mmx"));
     EXPECT_EQ(host.track[0], 640);
     EXPECT_EQ(host.track[1], 360);
     EXPECT_EQ(host.track[2], 7);
@@ -212,7 +232,7 @@ TEST_F(SettingsUpdate, RandomClicksKeepExactlyOneWindowOnAndMemoryMirroringIt) {
     // Whatever the user toggles, after every call exactly one window box is
     // on, the memory names it, and a box the user switched on is the one
     // chosen (the lowest of them when several were switched on at once).
-    lowpass::testing::Lcg rng(41);
+    lowpass::standin::Lcg rng(41);
     StandInHost host(descriptor);
     Update(host);
     for (int step = 0; step < 400; ++step) {
@@ -244,6 +264,6 @@ TEST_F(SettingsUpdate, RandomClicksKeepExactlyOneWindowOnAndMemoryMirroringIt) {
         const bool previousOff = !clicked[static_cast<std::size_t>(previous)];
         const int refreshes = (firstNew != 0 ? 1 : 0) + (previousOff && (firstNew == 0 || previous < firstNew) ? 1 : 0);
         ASSERT_EQ(host.windowUpdateCalls, refreshes) << "step " << step;
-        ASSERT_EQ(host.filter.func_proc, clicked[0] ? &lowpass::ProcSse : &lowpass::ProcScalar) << "step " << step;
+        ASSERT_EQ(host.filter.func_proc, clicked[0] ? lowpass::testing::ProcOf("sse") : lowpass::ProcPortable) << "step " << step;
     }
 }

@@ -13,35 +13,49 @@
 #include "core/frame_driver.h"
 #include "core/kernel.h"
 #include "core/pass_scalar.h"
-#include "host/filter_export.h"
-#include "host/window_messages.h"
+#include "plugin/filter_export.h"
+#include "plugin/frame_proc.h"
+#include "plugin/plugin_state.h"
+#include "plugin/window_messages.h"
 #include "simd/cpu_probe.h"
+#include "simd/engines.h"
+#include "simd/mmx_state.h"
 #include "simd/pass_mmx.h"
 #include "simd/pass_sse.h"
-#include "tests/support/stand_in_host.h"
+#include "simd/pass_sse_wide.h"
+#include "tools/standin_host/stand_in_host.h"
 
-using lowpass::testing::FramePair;
-using lowpass::testing::GuardedFrame;
-using lowpass::testing::StandInHost;
+using lowpass::standin::FramePair;
+using lowpass::standin::GuardedFrame;
+using lowpass::standin::StandInHost;
 
 namespace {
 
-using VectorPass = void (*)(const PIXEL_YC*, PIXEL_YC*, int, int, int, int);
-
+// A vector engine of the table with its passes as they are, without the
+// guard that hands short lines to the portable pass.
 struct Engine {
     const char* name;
-    FilterProcFunc driver;
-    VectorPass horizontal;
-    VectorPass vertical;
-    int capability;  // the cpuCaps bit it needs
+    lowpass::Pass horizontal;
+    lowpass::Pass vertical;
+    const lowpass::Engine& entry() const { return *lowpass::FindEngine(name); }
+    FilterProcFunc driver() const { return lowpass::FrameProcFor(entry()); }
 };
 
-const Engine kMmx{"MMX", lowpass::ProcMmx, lowpass::HorizontalPassMmx, lowpass::VerticalPassMmx,
-                  lowpass::kCpuCapsMmx};
-const Engine kSse{"SSE", lowpass::ProcSse, lowpass::HorizontalPassSse, lowpass::VerticalPassSse,
-                  lowpass::kCpuCapsSse};
+const Engine kMmx{"mmx", lowpass::HorizontalPassMmx, lowpass::VerticalPassMmx};
+const Engine kSse{"sse", lowpass::HorizontalPassSse, lowpass::VerticalPassSse};
+const Engine kSse2{"sse2", lowpass::HorizontalPassSse2, lowpass::VerticalPassSse2};
+const Engine kAvx2{"avx2", lowpass::HorizontalPassAvx2, lowpass::VerticalPassAvx2};
 
 void PrintTo(const Engine& engine, std::ostream* out) { *out << engine.name; }
+
+// One pass over the whole picture of `info`, from ycp_edit into ycp_temp,
+// with the tables the plug-in built.
+void RunWhole(lowpass::Pass pass, bool horizontal, const FILTER_PROC_INFO& info, int n) {
+    const lowpass::KernelCache& cache = lowpass::kernelCache;
+    pass(lowpass::PassJob{info.ycp_edit, info.ycp_temp, info.w, info.h, info.max_w, n,
+                          horizontal ? &cache.horizontal : &cache.vertical, cache.roundingBias, 0,
+                          horizontal ? info.h : info.w});
+}
 
 struct Size {
     int w;
@@ -52,7 +66,7 @@ class SmallFrames : public ::testing::TestWithParam<Engine> {
 protected:
     void SetUp() override {
         GetFilterTable();
-        if ((lowpass::cpuCaps & GetParam().capability) == 0)
+        if (!lowpass::CanRun(GetParam().entry(), lowpass::EngineCaps()))
             GTEST_SKIP() << "this processor or system cannot run the " << GetParam().name << " engine";
         host.filter.func_update(&host.filter, 0);  // Blackman, as the defaults
     }
@@ -79,7 +93,7 @@ protected:
         GuardedFrame source(w, h, maxW, maxH, 11);
         source.CopyPicture(frames.edit);
 
-        EXPECT_EQ(engine.driver(&host.filter, &frames.info), TRUE) << label;
+        EXPECT_EQ(engine.driver()(&host.filter, &frames.info), TRUE) << label;
         const bool across = w > host.track[0];
         const bool down = h > host.track[1];
         EXPECT_EQ(frames.ResultIsOriginalEdit(), across == down) << label;
@@ -89,17 +103,11 @@ protected:
         expected.edit.CopyPicture(source);
         FILTER_PROC_INFO& info = expected.info;
         if (across) {
-            if (w < 2 * n + 1)
-                lowpass::HorizontalPassScalar(&host.filter, &info);
-            else
-                engine.horizontal(info.ycp_edit, info.ycp_temp, w, h, maxW, n);
+            RunWhole(w < 2 * n + 1 ? lowpass::HorizontalPassScalar : engine.horizontal, true, info, n);
             std::swap(info.ycp_edit, info.ycp_temp);
         }
         if (down) {
-            if (h < 2 * n + 1)
-                lowpass::VerticalPassScalar(&host.filter, &info);
-            else
-                engine.vertical(info.ycp_edit, info.ycp_temp, w, h, maxW, n);
+            RunWhole(h < 2 * n + 1 ? lowpass::VerticalPassScalar : engine.vertical, false, info, n);
             std::swap(info.ycp_edit, info.ycp_temp);
         }
         lowpass::ClearMmxState();
@@ -114,7 +122,7 @@ protected:
         if (w < 2 * n + 1 && h < 2 * n + 1) {
             FramePair scalar(w, h, maxW, maxH);
             scalar.edit.CopyPicture(source);
-            lowpass::ProcScalar(&host.filter, &scalar.info);
+            lowpass::ProcPortable(&host.filter, &scalar.info);
             EXPECT_TRUE(frames.Result().PictureEquals(scalar.Result(), &where)) << label << ": " << where;
         }
     }
@@ -166,11 +174,11 @@ TEST_P(SmallFrames, TargetEqualToTheFrameLeavesItUntouched) {
     frames.edit.FillRandom(3, -2048, 4096);
     GuardedFrame source(5, 1, 5, 1, 4);
     source.CopyPicture(frames.edit);
-    GetParam().driver(&host.filter, &frames.info);
+    GetParam().driver()(&host.filter, &frames.info);
     EXPECT_EQ(frames.info.ycp_edit, frames.originalEdit);
     EXPECT_TRUE(frames.edit.PictureEquals(source));
     EXPECT_TRUE(frames.temp.SentinelsIntact());
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, SmallFrames, ::testing::Values(kMmx, kSse),
+INSTANTIATE_TEST_SUITE_P(Engines, SmallFrames, ::testing::Values(kMmx, kSse, kSse2, kAvx2),
                          [](const ::testing::TestParamInfo<Engine>& param) { return std::string(param.param.name); });

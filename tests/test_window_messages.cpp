@@ -6,15 +6,19 @@
 #include <cstdint>
 
 #include "core/kernel.h"
-#include "host/filter_export.h"
-#include "host/platform_window.h"
-#include "host/window_messages.h"
-#include "tests/support/stand_in_host.h"
+#include "plugin/filter_export.h"
+#include "plugin/platform_window.h"
+#include "plugin/plugin_state.h"
+#if !defined(_WIN32)
+#include "tests/support/window_recorder.h"
+#endif
+#include "plugin/window_messages.h"
+#include "tools/standin_host/stand_in_host.h"
 
 #include <vector>
 
 using lowpass::kernelCache;
-using lowpass::testing::StandInHost;
+using lowpass::standin::StandInHost;
 
 namespace {
 
@@ -72,25 +76,27 @@ struct TestWindows {
     HWND settings = reinterpret_cast<HWND>(std::uintptr_t{0x5e77});
 
     TestWindows() { Reset(); }
-    void Reset() { lowpass::ResetStandInWindows(main); }
+    ~TestWindows() { lowpass::testing::StopRecordingWindowCalls(); }
+    void Reset() { lowpass::testing::RecordWindowCalls(main); }
     std::vector<Delivered> Received() const {
-        const auto& record = lowpass::StandInWindows();
+        const auto& record = lowpass::testing::RecordedWindowCalls();
         // Every send must have followed one owner question about the
         // settings window.
         EXPECT_EQ(record.getWindowCount, record.sendCount);
-        for (int i = 0; i < record.getWindowCount && i < lowpass::StandInWindowSystem::kCapacity; ++i) {
+        for (int i = 0; i < record.getWindowCount && i < lowpass::testing::WindowRecorder::kCapacity; ++i) {
             EXPECT_EQ(record.getWindowCalls[i].window, settings);
             EXPECT_EQ(record.getWindowCalls[i].command, 4u);  // GW_OWNER
         }
         std::vector<Delivered> sent;
-        for (int i = 0; i < record.sendCount && i < lowpass::StandInWindowSystem::kCapacity; ++i) {
+        for (int i = 0; i < record.sendCount && i < lowpass::testing::WindowRecorder::kCapacity; ++i) {
             const auto& m = record.sentMessages[i];
             sent.push_back(Delivered{m.window, m.message, m.wparam, m.lparam});
         }
         return sent;
     }
     bool Untouched() const {
-        return lowpass::StandInWindows().getWindowCount == 0 && lowpass::StandInWindows().sendCount == 0;
+        const auto& record = lowpass::testing::RecordedWindowCalls();
+        return record.getWindowCount == 0 && record.sendCount == 0;
     }
 };
 #endif
@@ -240,7 +246,7 @@ TEST_F(WindowMessages, SizeRequestMakesTheNextFrameUseTheNewTarget) {
     // 640 x 480 frame, target 640 x 480: nothing to filter, the pointers stay.
     host.filter.func_update(&host.filter, 0);
     Send(0x04C8, 0, HostLparam(0x01E00280));
-    lowpass::testing::FramePair frames(640, 480, 640, 480);
+    lowpass::standin::FramePair frames(640, 480, 640, 480);
     frames.edit.FillRandom(9, -2048, 4096);
     host.filter.func_proc(&host.filter, &frames.info);
     EXPECT_EQ(frames.info.ycp_edit, frames.originalEdit);

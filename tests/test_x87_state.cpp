@@ -16,13 +16,17 @@
 
 #include "core/frame_driver.h"
 #include "core/kernel.h"
+#include "plugin/frame_proc.h"
+#include "plugin/plugin_state.h"
 #include "simd/cpu_probe.h"
+#include "simd/mmx_state.h"
+#include "tests/support/engine_procs.h"
 #include "simd/pass_mmx.h"
 #include "tests/support/pass_check.h"
-#include "tests/support/stand_in_host.h"
+#include "tools/standin_host/stand_in_host.h"
 
-using lowpass::testing::FramePair;
-using lowpass::testing::StandInHost;
+using lowpass::standin::FramePair;
+using lowpass::standin::StandInHost;
 
 #if defined(__i386__)
 
@@ -66,7 +70,7 @@ protected:
         savedWeights_ = lowpass::windowWeights;
         lowpass::cpuCaps = lowpass::testing::ProcessorCaps();
         lowpass::windowWeights = lowpass::kBlackmanWindow;
-        lowpass::InvalidateKernelCache();
+        lowpass::InvalidateKernelCache(lowpass::kernelCache);
     }
     void TearDown() override {
         lowpass::cpuCaps = savedCaps_;
@@ -102,7 +106,7 @@ void LeaveInMmxState() {
     static PIXEL_YC src[40], dst[40];
     for (int k = 0; k < 5; ++k)
         for (int lane = 0; lane < 4; ++lane) lowpass::kernelCache.horizontal.mmxTaps[k][lane] = 3277;
-    lowpass::HorizontalPassMmx(src, dst, 40, 1, 40, 2);
+    lowpass::testing::WholePicture<lowpass::HorizontalPassMmx, true>(src, dst, 40, 1, 40, 2);
 }
 
 }  // namespace
@@ -128,12 +132,12 @@ TEST_F(X87State, TheCheckSeesAMissingEmms) {
 
 TEST_F(X87State, ArithmeticWorksAfterTheMmxDriver) {
     if (!lowpass::testing::ProcessorHasMmx()) GTEST_SKIP() << "this processor has no MMX: the MMX driver is not run";
-    CheckAfterDriver(lowpass::ProcMmx, 97, 71);
+    CheckAfterDriver(lowpass::testing::ProcOf("mmx"), 97, 71);
 }
 
 TEST_F(X87State, ArithmeticWorksAfterTheSseDriver) {
     if (!lowpass::testing::ProcessorHasSse()) GTEST_SKIP() << "this processor has no usable SSE: the SSE driver is not run";
-    CheckAfterDriver(lowpass::ProcSse, 97, 71);
+    CheckAfterDriver(lowpass::testing::ProcOf("sse"), 97, 71);
 }
 
 TEST_F(X87State, DriverClearsMmxStateEvenWhenNoPassRuns) {
@@ -141,8 +145,8 @@ TEST_F(X87State, DriverClearsMmxStateEvenWhenNoPassRuns) {
     // rebuild (which has its own EMMS) nor a pass: only the driver's EMMS
     // can clear the MMX state left by the raw pass.
     if (!lowpass::testing::ProcessorHasMmx()) GTEST_SKIP() << "this processor has no MMX: the vector drivers are not run";
-    for (auto proc : {lowpass::ProcMmx, lowpass::ProcSse}) {
-        if (proc == lowpass::ProcSse && !lowpass::testing::ProcessorHasSse()) continue;
+    for (auto proc : {lowpass::testing::ProcOf("mmx"), lowpass::testing::ProcOf("sse")}) {
+        if (proc == lowpass::testing::ProcOf("sse") && !lowpass::testing::ProcessorHasSse()) continue;
         StandInHost host;
         host.SetTrack(64, 48, 7);
         FramePair frames(64, 48, 64, 48);
@@ -154,7 +158,7 @@ TEST_F(X87State, DriverClearsMmxStateEvenWhenNoPassRuns) {
         const bool works = X87ArithmeticWorks(&detail);
         lowpass::ClearMmxState();
         ClearX87Exceptions();
-        EXPECT_EQ(tags, 0xFFFFu) << (proc == lowpass::ProcMmx ? "MMX" : "SSE") << " driver, no pass";
+        EXPECT_EQ(tags, 0xFFFFu) << (proc == lowpass::testing::ProcOf("mmx") ? "MMX" : "SSE") << " driver, no pass";
         EXPECT_TRUE(works) << detail;
     }
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Checks the built 32-bit Windows plug-in, build/mingw-i686/host/lowpass.auf:
+# Checks the built 32-bit Windows plug-in, build/mingw-i686/plugin/lowpass.auf:
 #   - its export table is exactly GetFilterTable, undecorated;
 #   - it imports only system DLLs (no MinGW runtime DLLs);
 #   - its version resource reads back through the version API under wine
@@ -15,7 +15,7 @@
 set -uo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$root/build/mingw-i686}"
-auf="$build/host/lowpass.auf"
+auf="$build/plugin/lowpass.auf"
 map="$auf.map"
 verinfo="$build/tools/standin_host/lowpass-verinfo.exe"
 objdump=i686-w64-mingw32-objdump

@@ -41,9 +41,9 @@ run_host() {  # label output command...
 }
 
 run_host "native" "$work/native.txt" \
-  "$native/tools/standin_host/lowpass-host" "$native/host/lowpass.so"
+  "$native/tools/standin_host/lowpass-host" "$native/plugin/lowpass.so"
 run_host "32-bit Windows (wine)" "$work/windows.txt" \
-  "$wine" "$windows/tools/standin_host/lowpass-host.exe" "$windows/host/lowpass.auf"
+  "$wine" "$windows/tools/standin_host/lowpass-host.exe" "$windows/plugin/lowpass.auf"
 
 grep -E '^out ' "$work/native.txt" >"$work/native.out"
 grep -E '^out ' "$work/windows.txt" >"$work/windows.out"
@@ -85,7 +85,7 @@ fi
 
 # For information: the same host under MinGW's start-up control word
 # 0x037F (64-bit precision) instead of the editor's 0x027F.
-"$wine" "$windows/tools/standin_host/lowpass-host.exe" "$windows/host/lowpass.auf" --x87 037f 2>&1 |
+"$wine" "$windows/tools/standin_host/lowpass-host.exe" "$windows/plugin/lowpass.auf" --x87 037f 2>&1 |
   tr -d '\r' | grep -E '^out ' >"$work/windows-037f.out"
 if cmp -s "$work/native.out" "$work/windows-037f.out"; then
   echo "info: with the x87 control word 0x037F the Windows results are the same too"

@@ -1,24 +1,42 @@
 #!/usr/bin/env bash
-# Installs what building and testing need, from Debian's packages, only
-# where something is missing. Safe to run again.
+# Installs what a job needs, from Debian's packages, only where something is
+# missing. Safe to run again.
+#   tools/install-deps.sh demo   the lowpass tool and its demo: compiler, CMake, libpng
+#   tools/install-deps.sh test   everything the test run builds and runs as well
 set -euo pipefail
 
-packages=(
-  cmake g++ make
+job=${1:-test}
+
+# The lowpass tool (tools/run-demo.sh).
+demo_packages=(cmake g++ make libpng-dev)
+
+# The test run (tools/run-tests.sh): GoogleTest and Google Benchmark, ffmpeg
+# for the tool's clips, 32-bit Linux builds run on emulated processors, the
+# 32-bit Windows build run under wine (with a Japanese locale for the
+# version resource's code page).
+test_packages=(
   googletest libgtest-dev libbenchmark-dev
   # OpenCV's separable filter, the benchmark's reference point
   libopencv-dev
-  libpng-dev ffmpeg
+  ffmpeg
   g++-multilib qemu-user
   g++-mingw-w64-i686 wine wine32
   locales
+  # test set: the fuzz targets (clang with libFuzzer and its sanitizer runtimes)
+  clang-14 libclang-rt-14-dev
 )
+
+case "$job" in
+  demo) packages=("${demo_packages[@]}") ;;
+  test) packages=("${demo_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: $0 demo|test" >&2; exit 2 ;;
+esac
 
 sudo_cmd=()
 if [ "$(id -u)" != 0 ]; then sudo_cmd=(sudo); fi
 
 # wine32 is an i386 package.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ "$job" = test ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   "${sudo_cmd[@]}" dpkg --add-architecture i386
 fi
 

@@ -5,7 +5,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-bash tools/install-deps.sh || exit 1
+bash tools/install-deps.sh test || exit 1
 
 jobs=$(nproc 2>/dev/null || echo 2)
 passed=0
@@ -160,14 +160,28 @@ else
   failed=$((failed + 1))
 fi
 
+# The fuzz targets of the tool's video readers (clang, libFuzzer, address
+# and undefined-behaviour sanitizers): the seed corpus replayed, then 20
+# seconds of fuzzing per target. README, Fuzzing, says how to fuzz longer.
+if build fuzz; then
+  run_counted "fuzz targets of the tool's readers (corpus replay, 2 x 20 s of fuzzing)" \
+    bash tools/run-fuzz.sh build/fuzz 20
+else
+  failures+=("build fuzz failed")
+  failed=$((failed + 1))
+fi
+
 # The optimised build of everything (tools, tests, benchmarks) is only
 # built here, so that warnings that show only with optimisation are caught;
 # README, Performance, says how to run the benchmarks. A failed build counts
-# as a failure.
-if ! build release >/dev/null; then
+# as a failure and shows its errors.
+release_log=$(mktemp)
+if ! build release >"$release_log" 2>&1; then
+  grep -E -B2 -A6 'error|Error' "$release_log" | head -n 80
   failures+=("build release failed")
   failed=$((failed + 1))
 fi
+rm -f "$release_log"
 
 echo
 for f in "${failures[@]}"; do echo "FAILED: $f"; done

@@ -2,14 +2,14 @@
 
 #include <cstdio>
 
-#include "host/filter_export.h"
-#include "tests/support/stand_in_host.h"
+#include "plugin/filter_export.h"
+#include "tools/standin_host/stand_in_host.h"
 
 namespace lowpass::clitest {
 
-using testing::FramePair;
-using testing::Lcg;
-using testing::StandInHost;
+using standin::FramePair;
+using standin::Lcg;
+using standin::StandInHost;
 
 cli::FilterSettings Settings(int x, int y, int taps, int window, int simd) {
     cli::FilterSettings s{};

@@ -7,13 +7,18 @@
 
 #include <png.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "core/frame_driver.h"
-#include "host/filter_export.h"
+#include "plugin/filter_export.h"
+#include "plugin/frame_proc.h"
+#include "plugin/plugin_state.h"
 #include "simd/cpu_probe.h"
 #include "tests/cli/reference_host.h"
 #include "tests/cli/tool_runner.h"
@@ -149,7 +154,7 @@ TEST(EndToEnd, AnFfmpegClipComesOutAsFuncProcGivesIt) {
     EXPECT_EQ(out.frameLines, in.frameLines);
     ASSERT_EQ(out.frames.size(), in.frames.size());
 
-    const FilterSettings s = Settings(48, 32, 4, lowpass::cli::kCheckHamming, DefaultSimd());
+    const FilterSettings s = Settings(48, 32, 4, lowpass::kCheckHamming, DefaultSimd());
     const std::vector<std::string> expected = ExpectedFrames(in, s, false);
     for (int f = 0; f < kFrames; ++f) {
         EXPECT_EQ(ByteMismatches(out.frames[f], expected[f]), 0) << "frame " << f + 1;
@@ -182,7 +187,7 @@ TEST(EndToEnd, AGreyscaleClipKeepsItsFormWithNeutralChromaInside) {
     ASSERT_TRUE(SplitY4m(r.out, kW * kH, out, &why)) << why;
     EXPECT_EQ(out.header, in.header);
     ASSERT_EQ(out.frames.size(), static_cast<std::size_t>(kFrames));
-    const auto expected = ExpectedFrames(in, Settings(40, 40, 9, lowpass::cli::kCheckRectangular, DefaultSimd()), true);
+    const auto expected = ExpectedFrames(in, Settings(40, 40, 9, lowpass::kCheckRectangular, DefaultSimd()), true);
     for (int f = 0; f < kFrames; ++f) EXPECT_EQ(ByteMismatches(out.frames[f], expected[f]), 0) << "frame " << f + 1;
 }
 
@@ -233,7 +238,7 @@ TEST(EndToEnd, RawHostFramesAreFilteredAsFuncProcFiltersThem) {
     ASSERT_EQ(r.status, 0) << r.err;
     std::string expected;
     for (const Picture& p : frames)
-        expected += Yc48Bytes(Reference(p, Settings(32, 32, 7, lowpass::cli::kCheckBlackman, DefaultSimd())));
+        expected += Yc48Bytes(Reference(p, Settings(32, 32, 7, lowpass::kCheckBlackman, DefaultSimd())));
     EXPECT_EQ(r.out.size(), expected.size());
     EXPECT_EQ(ByteMismatches(r.out, expected), 0);
 }
@@ -247,21 +252,14 @@ TEST(EndToEnd, EachEngineGivesThatEnginesOutput) {
         input += Yc48Bytes(frames.back());
     }
     GetFilterTable();
-    const int caps = lowpass::cpuCaps;
-    const struct {
-        const char* name;
-        FilterProcFunc proc;
-        int need;
-    } engines[] = {{"scalar", lowpass::ProcScalar, 0},
-                   {"mmx", lowpass::ProcMmx, lowpass::kCpuCapsMmx},
-                   {"sse", lowpass::ProcSse, lowpass::kCpuCapsSse}};
+    const int caps = lowpass::EngineCaps();
     std::string scalarOut;
     int ran = 0;
-    for (const auto& e : engines) {
+    for (const lowpass::Engine& e : lowpass::Engines()) {
         const RunResult r =
             RunTool({"--format", "yc48", "--size", "70x50", "-x", "32", "-y", "32", "--taps", "5", "--engine", e.name},
                     input);
-        if (e.need != 0 && !(caps & e.need)) {
+        if (!lowpass::CanRun(e, caps)) {
             EXPECT_EQ(r.status, 2) << e.name;
             EXPECT_NE(r.err.find("cannot run"), std::string::npos) << r.err;
             EXPECT_EQ(r.out, "");
@@ -270,12 +268,12 @@ TEST(EndToEnd, EachEngineGivesThatEnginesOutput) {
         ASSERT_EQ(r.status, 0) << e.name << ": " << r.err;
         std::string expected;
         for (const Picture& p : frames)
-            expected += Yc48Bytes(Reference(p, Settings(32, 32, 5, lowpass::cli::kCheckBlackman, 1), e.proc));
+            expected += Yc48Bytes(Reference(p, Settings(32, 32, 5, lowpass::kCheckBlackman, 1), lowpass::FrameProcFor(e)));
         EXPECT_EQ(ByteMismatches(r.out, expected), 0) << e.name;
-        if (e.proc == lowpass::ProcScalar) scalarOut = r.out;
-        if (e.proc == lowpass::ProcMmx) {
-            EXPECT_GT(ByteMismatches(r.out, scalarOut), 0) << "mmx output is the scalar one";
-        }
+        if (&e == &lowpass::PortableEngine())
+            scalarOut = r.out;
+        else
+            EXPECT_GT(ByteMismatches(r.out, scalarOut), 0) << e.name << " output is the scalar one";
         ++ran;
     }
     EXPECT_GE(ran, 1);
@@ -436,6 +434,61 @@ TEST(BadInput, FilesThatCannotBeOpenedOrWouldBeOverwritten) {
     EXPECT_EQ(same.status, 2);
     ExpectOneLine(same, "is the input file", "same file");
     EXPECT_EQ(ReadFile(dir.Path("in.y4m")), clip);
+}
+
+TEST(WriteFault, AFileIsCutBackToItsWholeFramesAndAPipeIsToldHowManyItGot) {
+    const std::string clip = MakeClip("yuv444p");
+    ASSERT_FALSE(clip.empty());
+    ScratchDir dir;
+    WriteFile(dir.Path("in.y4m"), clip);
+    const std::vector<std::string> settings = {"-x", "48", "-y", "32"};
+    const RunResult full = RunTool(settings, clip);
+    ASSERT_EQ(full.status, 0) << full.err;
+    const long long header = static_cast<long long>(clip.find('\n')) + 1;
+    const long long frame = 6 + 3 * kW * kH;
+    const std::string fault = std::string("cannot write the output: ") + std::strerror(EFBIG) + "; ";
+    const struct {
+        long long limit;
+        long long kept;
+        std::string says;
+    } cases[] = {
+        {header + 2 * frame + 953, header + 2 * frame, "the output was cut back to the 2 whole frames written before the fault"},
+        {header + 1, header, "the output was cut back to the stream header written before the fault (no whole frame)"},
+        {header - 1, 0, "the output was cut back to empty"},
+        {header + 2 * frame, header + 2 * frame, "2 whole frames were written before the fault"},  // nothing to cut
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {dir.Path("in.y4m"), dir.Path("out.y4m")};
+        args.insert(args.end(), settings.begin(), settings.end());
+        const RunResult r = RunToolWithOutputFault(args, {.fileSizeLimit = c.limit});
+        const std::string label = "file size limit " + std::to_string(c.limit);
+        EXPECT_EQ(r.status, 3) << label;
+        ExpectOneLine(r, fault + c.says, label);
+        const std::string written = ReadFile(dir.Path("out.y4m"));
+        EXPECT_EQ(static_cast<long long>(written.size()), c.kept) << label;
+        EXPECT_EQ(ByteMismatches(written, full.out.substr(0, static_cast<std::size_t>(c.kept))), 0) << label;
+    }
+
+    // A pipe that is closed in the middle of frame 3 (raw frames larger than
+    // the pipe's buffer) has taken all of frames 1 and 2 and part of 3.
+    const FILTER* d = GetFilterTable();
+    constexpr int w = 256, h = 256;
+    constexpr long long rawFrame = w * h * 6;
+    std::string raw;
+    for (int f = 0; f < 4; ++f) raw += Yc48Bytes(RandomPicture(w, h, 900 + f, -1000, 5000));
+    WriteFile(dir.Path("in.yc48"), raw);
+    const RunResult r = RunToolWithOutputFault({"--format", "yc48", "--size", "256x256", "-x", std::to_string(d->track_e[0]),
+                                                "-y", std::to_string(d->track_e[1]), dir.Path("in.yc48")},
+                                               {.pipeReadLimit = 2 * rawFrame + 1000});
+    EXPECT_EQ(r.status, 3);
+    ExpectOneLine(r, std::string("cannot write the output: ") + std::strerror(EPIPE) +
+                         "; 2 whole frames were written before the fault, then ", "pipe");
+    long long partBytes = -1;
+    EXPECT_EQ(std::sscanf(r.err.c_str() + r.err.find(", then ") + 7, "%lld bytes of frame 3\n", &partBytes), 1) << r.err;
+    EXPECT_GE(partBytes, 1000) << r.err;
+    EXPECT_LT(partBytes, rawFrame) << r.err;
+    EXPECT_NE(r.err.find(" bytes of frame 3\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, raw.substr(0, r.out.size()));
 }
 
 TEST(Help, ListsTheOptionsWithTheDescriptorsRanges) {

@@ -12,7 +12,9 @@
 
 #include "core/frame_driver.h"
 #include "core/kernel.h"
-#include "host/filter_export.h"
+#include "plugin/filter_export.h"
+#include "plugin/frame_proc.h"
+#include "plugin/plugin_state.h"
 #include "simd/cpu_probe.h"
 #include "tests/cli/reference_host.h"
 #include "tests/cli/tool_runner.h"
@@ -23,6 +25,10 @@
 
 using namespace lowpass::cli;
 using namespace lowpass::clitest;
+using lowpass::kCheckBlackman;
+using lowpass::kCheckHamming;
+using lowpass::kCheckHanning;
+using lowpass::kCheckRectangular;
 
 namespace {
 
@@ -41,7 +47,7 @@ TEST(HostSession, GivesWhatFuncProcGivesTheHostForEverySetting) {
         const FilterSettings s = Settings(c.x, c.y, c.taps, c.window, c.simd);
         const Picture in = RandomPicture(c.w, c.h, static_cast<std::uint32_t>(c.w * 7 + c.taps), -3000, 7000);
         const Picture expected = Reference(in, s);
-        HostSession session(s, Engine::Auto);
+        HostSession session(s, nullptr);
         // Two frames through one session: the second reuses the buffers.
         for (int round = 0; round < 2; ++round) {
             Picture got = in;
@@ -65,7 +71,7 @@ TEST(HostSession, GivesWhatFuncProcGivesTheHostForEverySetting) {
 
 TEST(HostSession, AFrameSizeChangeBetweenFramesIsFilteredForTheNewSize) {
     const FilterSettings s = Settings(40, 32, 5, kCheckBlackman, 1);
-    HostSession session(s, Engine::Auto);
+    HostSession session(s, nullptr);
     const Picture a = RandomPicture(80, 50, 1, 0, 4096);
     const Picture b = RandomPicture(120, 70, 2, 0, 4096);
     Picture got = a;
@@ -77,53 +83,56 @@ TEST(HostSession, AFrameSizeChangeBetweenFramesIsFilteredForTheNewSize) {
 }
 
 TEST(HostSession, TheAutomaticEngineFollowsTheSimdBox) {
-    HostSession on(Settings(320, 240, 3, kCheckBlackman, 1), Engine::Auto);
-    const char* expected = (lowpass::cpuCaps & lowpass::kCpuCapsSse) ? "sse"
-                           : (lowpass::cpuCaps & lowpass::kCpuCapsMmx) ? "mmx"
-                                                                        : "scalar";
+    HostSession on(Settings(320, 240, 3, kCheckBlackman, 1), nullptr);
+    const int caps = lowpass::EngineCaps();
+    const char* expected = (caps & lowpass::kCpuCapsAvx2)   ? "avx2"
+                           : (caps & lowpass::kCpuCapsSse2) ? "sse2"
+                           : (caps & lowpass::kCpuCapsSse)  ? "sse"
+                           : (caps & lowpass::kCpuCapsMmx)  ? "mmx"
+                                                            : "scalar";
     EXPECT_STREQ(on.engineName(), expected);
-    HostSession off(Settings(320, 240, 3, kCheckBlackman, 0), Engine::Auto);
+    HostSession off(Settings(320, 240, 3, kCheckBlackman, 0), nullptr);
     EXPECT_STREQ(off.engineName(), "scalar");
 }
 
 TEST(HostSession, AForcedEngineGivesThatEnginesOutput) {
     const FilterSettings s = Settings(50, 40, 6, kCheckHamming, 0);  // SIMD off: forcing overrides it
     const Picture in = RandomPicture(90, 70, 9, -4000, 8000);
-    const struct {
-        Engine engine;
-        FilterProcFunc proc;
-        int cap;
-    } engines[] = {{Engine::Scalar, lowpass::ProcScalar, 0},
-                   {Engine::Mmx, lowpass::ProcMmx, lowpass::kCpuCapsMmx},
-                   {Engine::Sse, lowpass::ProcSse, lowpass::kCpuCapsSse}};
     GetFilterTable();
-    const int caps = lowpass::cpuCaps;
-    const Picture scalar = Reference(in, s, lowpass::ProcScalar);
-    for (const auto& e : engines) {
-        if (e.cap != 0 && !(caps & e.cap)) continue;
-        HostSession session(s, e.engine);
-        EXPECT_STREQ(session.engineName(), EngineName(e.engine));
+    const int caps = lowpass::EngineCaps();
+    const Picture scalar = Reference(in, s, lowpass::FrameProcFor(lowpass::PortableEngine()));
+    for (const lowpass::Engine& e : lowpass::Engines()) {
+        if (!lowpass::CanRun(e, caps)) continue;
+        HostSession session(s, &e);
+        EXPECT_STREQ(session.engineName(), e.name);
         Picture got = in;
         session.Process(got);
         std::string where;
-        EXPECT_EQ(Mismatches(got, Reference(in, s, e.proc), &where), 0) << EngineName(e.engine) << " " << where;
+        EXPECT_EQ(Mismatches(got, Reference(in, s, lowpass::FrameProcFor(e)), &where), 0) << e.name << " " << where;
         // The engines round differently, so a forced vector engine shows in
         // the output: the tool really switched.
-        if (e.engine == Engine::Mmx) {
-            EXPECT_GT(Mismatches(got, scalar), 0);
+        if (&e != &lowpass::PortableEngine()) {
+            EXPECT_GT(Mismatches(got, scalar), 0) << e.name;
         }
     }
 }
 
 TEST(HostSession, RefusesAnEngineTheProcessorCannotRun) {
-    EXPECT_EQ(EngineRefusal(Engine::Auto, 0), "");
-    EXPECT_EQ(EngineRefusal(Engine::Scalar, 0), "");
-    EXPECT_NE(EngineRefusal(Engine::Mmx, 0).find("cannot run the MMX engine"), std::string::npos);
-    EXPECT_NE(EngineRefusal(Engine::Sse, 0).find("cannot run the SSE engine"), std::string::npos);
-    EXPECT_EQ(EngineRefusal(Engine::Mmx, 1), "");
-    EXPECT_NE(EngineRefusal(Engine::Sse, 1).find("MMX only"), std::string::npos);
-    EXPECT_EQ(EngineRefusal(Engine::Mmx, 3), "");
-    EXPECT_EQ(EngineRefusal(Engine::Sse, 3), "");
+    const lowpass::Engine* mmx = lowpass::FindEngine("mmx");
+    const lowpass::Engine* sse = lowpass::FindEngine("sse");
+    EXPECT_EQ(EngineRefusal(nullptr, 0), "");
+    EXPECT_EQ(EngineRefusal(&lowpass::PortableEngine(), 0), "");
+    EXPECT_NE(EngineRefusal(mmx, 0).find("cannot run the MMX engine"), std::string::npos);
+    EXPECT_NE(EngineRefusal(sse, 0).find("cannot run the SSE engine"), std::string::npos);
+    EXPECT_EQ(EngineRefusal(mmx, 1), "");
+    EXPECT_NE(EngineRefusal(sse, 1).find("MMX only"), std::string::npos);
+    EXPECT_EQ(EngineRefusal(mmx, 3), "");
+    EXPECT_EQ(EngineRefusal(sse, 3), "");
+    // The faster implementations need their own bits as well.
+    const lowpass::Engine* avx2 = lowpass::FindEngine("avx2");
+    EXPECT_NE(EngineRefusal(avx2, 3).find("cannot run the AVX2 engine (it has MMX and SSE)"), std::string::npos);
+    EXPECT_NE(EngineRefusal(avx2, 3 | lowpass::kCpuCapsSse2).find("(it has MMX, SSE and SSE2)"), std::string::npos);
+    EXPECT_EQ(EngineRefusal(avx2, 3 | lowpass::kCpuCapsSse2 | lowpass::kCpuCapsAvx2), "");
 }
 
 TEST(Png, WrittenFilesReadBackPixelForPixel) {
@@ -204,7 +213,7 @@ TEST(FrequencyResponse, MeasuredThroughFuncProcMatchesTheKernelsTaps) {
     for (int window = kCheckRectangular; window <= kCheckBlackman; ++window) {
         for (int taps : {3, 8}) {
             const FilterSettings s = Settings(640, 360, taps, window, 0);  // scalar: 16.16 taps exactly
-            const std::vector<double> gains = MeasureResponse(s, window, Engine::Auto);
+            const std::vector<double> gains = MeasureResponse(s, window, nullptr);
             ASSERT_EQ(gains.size(), static_cast<std::size_t>(kResponsePoints));
             // The tables now hold the measurement frame's kernel (cutoff 0.25).
             ASSERT_EQ(lowpass::kernelCache.width, 1024);
@@ -263,23 +272,18 @@ TEST(ZonePlateAliasing, TheFilterCutsTheFalseRingsAndKeepsThePassBand) {
 
 TEST(ZonePlateAliasing, EveryEngineGivesTheSameReduction) {
     GetFilterTable();
-    const int caps = lowpass::cpuCaps;
-    double reductions[3] = {0, 0, 0};
-    const Engine engines[3] = {Engine::Scalar, Engine::Mmx, Engine::Sse};
-    const int need[3] = {0, lowpass::kCpuCapsMmx, lowpass::kCpuCapsSse};
-    for (int e = 0; e < 3; ++e) {
-        if (need[e] != 0 && !(caps & need[e])) continue;
+    const int caps = lowpass::EngineCaps();
+    std::vector<double> reductions;
+    for (const lowpass::Engine& e : lowpass::Engines()) {
+        if (!lowpass::CanRun(e, caps)) continue;
         CliOptions options;
-        options.engine = engines[e];
+        options.engine = &e;
         const ZonePlateResult r = RunZonePlate(options, 640, 360);
-        EXPECT_STREQ(r.engine, EngineName(engines[e]));
-        reductions[e] = r.aliasUnfiltered / r.aliasFiltered;
-        EXPECT_GT(reductions[e], 5.0) << EngineName(engines[e]);
+        EXPECT_STREQ(r.engine, e.name);
+        reductions.push_back(r.aliasUnfiltered / r.aliasFiltered);
+        EXPECT_GT(reductions.back(), 5.0) << e.name;
     }
-    for (int e = 1; e < 3; ++e)
-        if (reductions[e] != 0) {
-            EXPECT_NEAR(reductions[e], reductions[0], 0.02 * reductions[0]);
-        }
+    for (double reduction : reductions) EXPECT_NEAR(reduction, reductions[0], 0.02 * reductions[0]);
 }
 
 }  // namespace

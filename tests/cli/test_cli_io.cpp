@@ -96,6 +96,35 @@ TEST(Y4mHeader, RefusesOtherColourSpacesSayingHowToConvert) {
     }
 }
 
+TEST(Y4mHeader, AColourTagIsQuotedPrintableAndShortAndCrLfIsAccepted) {
+    struct Case {
+        std::string line;
+        const char* quoted;
+    } cases[] = {
+        {"YUV4MPEG2 W8 H8 C4\x1b[2J44", "'C4?[2J44'"},
+        {"YUV4MPEG2 W8 H8 C444\r\r", "'C444?'"},  // one CR ends the line, the other is in the tag
+        {"YUV4MPEG2 W8 H8 C444\x7f F25:1", "'C444?'"},
+        {"YUV4MPEG2 W8 H8 C" + std::string(4000, 'z'), "'Czzzzzzzzzzzzzzzzzzzzzzz...'"},
+    };
+    for (const Case& c : cases) {
+        int status = 0;
+        const std::string message = ErrorOf([&] { ParseY4mHeader(c.line); }, &status);
+        EXPECT_EQ(status, kExitBadInput);
+        EXPECT_NE(message.find("colour space " + std::string(c.quoted) + ": "), std::string::npos) << message;
+        EXPECT_LT(message.size(), 200u) << message;
+        for (char ch : message) EXPECT_TRUE(ch >= 0x20 && ch < 0x7f) << static_cast<int>(ch) << " in " << message;
+    }
+    // A line ending in CR LF: the CR ends the last parameter, and is kept for the output.
+    const Y4mHeader h = ParseY4mHeader("YUV4MPEG2 W8 H2 Cmono\r");
+    EXPECT_TRUE(h.mono);
+    EXPECT_EQ(h.height, 2);
+    EXPECT_EQ(h.line, "YUV4MPEG2 W8 H2 Cmono\r");
+    EXPECT_EQ(ParseY4mHeader("YUV4MPEG2 C444 W8 H7\r").height, 7);
+    EXPECT_EQ(ErrorOf([] { CheckFrameHeader("FRAME\r", 1); }), "(no error)");
+    EXPECT_EQ(ErrorOf([] { CheckFrameHeader("FRAME Ib\r", 1); }), "(no error)");
+    EXPECT_NE(ErrorOf([] { CheckFrameHeader("FRAME\r\r", 1); }).find("expected a FRAME header"), std::string::npos);
+}
+
 TEST(Y4mHeader, RefusesMalformedHeaders) {
     struct Case {
         const char* line;
@@ -342,7 +371,7 @@ TEST(Options, FilesFormatsAndEngines) {
     const CliOptions a = ParseOptions({"in.y4m", "out.y4m", "--engine", "mmx"});
     EXPECT_EQ(a.input, "in.y4m");
     EXPECT_EQ(a.output, "out.y4m");
-    EXPECT_EQ(a.engine, Engine::Mmx);
+    EXPECT_EQ(a.engine, lowpass::FindEngine("mmx"));
     const CliOptions b = ParseOptions({"--format", "yc48", "--size", "720x480", "-"});
     EXPECT_EQ(b.format, VideoFormat::Yc48);
     EXPECT_EQ(b.width, 720);

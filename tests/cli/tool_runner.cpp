@@ -3,9 +3,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -71,6 +75,69 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args, 
 
 RunResult RunTool(const std::vector<std::string>& args, const std::string& stdinBytes) {
     return Run(LOWPASS_TOOL_PATH, args, stdinBytes);
+}
+
+RunResult RunToolWithOutputFault(const std::vector<std::string>& args, const OutputFault& fault) {
+    ScratchDir dir;
+    const std::string out = dir.Path("stdout");
+    const std::string program = LOWPASS_TOOL_PATH;
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    // Standard error is a pipe too: the file size limit would cut a file short.
+    int pipeFds[2] = {-1, -1};
+    int errPipe[2] = {-1, -1};
+    RunResult result;
+    if ((fault.pipeReadLimit >= 0 && pipe(pipeFds) != 0) || pipe(errPipe) != 0) {
+        result.err = "no pipe";
+        return result;
+    }
+
+    const pid_t pid = fork();
+    if (pid == 0) {  // only async-signal-safe calls until exec
+        const int in = open("/dev/null", O_RDONLY);
+        const int errFd = errPipe[1];
+        const int outFd = fault.pipeReadLimit >= 0 ? pipeFds[1] : open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || errFd < 0 || outFd < 0 || dup2(in, 0) < 0 || dup2(outFd, 1) < 0 || dup2(errFd, 2) < 0) _exit(127);
+        if (fault.pipeReadLimit >= 0) close(pipeFds[0]);
+        close(errPipe[0]);
+        if (fault.fileSizeLimit >= 0) {
+            signal(SIGXFSZ, SIG_IGN);  // stays ignored across exec
+            const rlimit limit{static_cast<rlim_t>(fault.fileSizeLimit), static_cast<rlim_t>(fault.fileSizeLimit)};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+        }
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    if (pid < 0) {
+        result.err = "cannot fork";
+        return result;
+    }
+    close(errPipe[1]);
+    if (fault.pipeReadLimit >= 0) {
+        close(pipeFds[1]);
+        char buffer[65536];
+        while (result.out.size() < static_cast<std::size_t>(fault.pipeReadLimit)) {
+            const std::size_t want =
+                std::min(sizeof buffer, static_cast<std::size_t>(fault.pipeReadLimit) - result.out.size());
+            const ssize_t n = read(pipeFds[0], buffer, want);
+            if (n <= 0) break;
+            result.out.append(buffer, static_cast<std::size_t>(n));
+        }
+        close(pipeFds[0]);
+    }
+    char buffer[4096];
+    for (ssize_t n; (n = read(errPipe[0], buffer, sizeof buffer)) != 0;)
+        if (n > 0) result.err.append(buffer, static_cast<std::size_t>(n));
+        else if (errno != EINTR) break;
+    close(errPipe[0]);
+    int wstatus = 0;
+    while (waitpid(pid, &wstatus, 0) < 0) {
+    }
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    if (fault.pipeReadLimit < 0) result.out = ReadFile(out);
+    return result;
 }
 
 bool RunToolOnTerminal(const std::vector<std::string>& args, const std::string& inputPath,

@@ -19,6 +19,18 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args, 
 // The lowpass program built with the tests.
 RunResult RunTool(const std::vector<std::string>& args, const std::string& stdinBytes = "");
 
+// Runs the lowpass program with standard input empty and a fault planted in
+// its output. fileSizeLimit >= 0: every file it writes may grow to that many
+// bytes (RLIMIT_FSIZE, with SIGXFSZ ignored so that a write past the limit
+// fails with EFBIG as it does on a full disk). pipeReadLimit >= 0: standard
+// output is a pipe that is closed once that many bytes have been read from
+// it; result.out holds those bytes.
+struct OutputFault {
+    long long fileSizeLimit = -1;
+    long long pipeReadLimit = -1;
+};
+RunResult RunToolWithOutputFault(const std::vector<std::string>& args, const OutputFault& fault);
+
 // Runs the lowpass program with its standard error on a pseudo-terminal
 // (standard input and output on the given files) and returns what appeared
 // on the terminal. False if the system offers no pseudo-terminal.

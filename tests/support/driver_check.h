@@ -15,9 +15,12 @@
 #include "core/frame_driver.h"
 #include "core/kernel.h"
 #include "core/pass_scalar.h"
+#include "plugin/frame_proc.h"
+#include "plugin/plugin_state.h"
 #include "simd/cpu_probe.h"
+#include "simd/mmx_state.h"
 #include "tests/support/pass_check.h"
-#include "tests/support/stand_in_host.h"
+#include "tools/standin_host/stand_in_host.h"
 
 namespace lowpass::testing {
 
@@ -73,17 +76,9 @@ inline std::vector<int> ExpectedDriverPicture(const EngineUnderTest& engine, con
             for (int py = 0; py < h; ++py)
                 for (int px = 0; px < w; ++px)
                     for (int c = 0; c < 3; ++c) SetChannel(src.at(px, py), c, at(picture, px, py, c));
-            FILTER_PROC_INFO info{};
-            info.ycp_edit = src.data();
-            info.ycp_temp = dst.data();
-            info.w = w;
-            info.h = h;
-            info.max_w = w;
-            info.max_h = h;
-            if (horizontal)
-                lowpass::HorizontalPassScalar(&host.filter, &info);
-            else
-                lowpass::VerticalPassScalar(&host.filter, &info);
+            (horizontal ? WholePicture<lowpass::HorizontalPassScalar, true>
+                        : WholePicture<lowpass::VerticalPassScalar, false>)(src.data(), dst.data(), w, h, w,
+                                                                            host.track[2]);
             for (int py = 0; py < h; ++py)
                 for (int px = 0; px < w; ++px)
                     for (int c = 0; c < 3; ++c) at(next, px, py, c) = Channel(dst.at(px, py), c);
@@ -102,7 +97,7 @@ inline void CheckDriverRun(const EngineUnderTest& engine, int w, int h, int maxW
     StandInHost host;
     host.SetTrack(x, y, n);
     lowpass::windowWeights = lowpass::kBlackmanWindow;
-    lowpass::InvalidateKernelCache();
+    lowpass::InvalidateKernelCache(lowpass::kernelCache);
     FramePair frames(w, h, maxW, maxH);
     frames.edit.FillRandom(static_cast<std::uint32_t>(w * 31 + h), -2048, 4096);
     GuardedFrame source(w, h, maxW, maxH, 9);
@@ -133,7 +128,7 @@ inline void CheckDriverRun(const EngineUnderTest& engine, int w, int h, int maxW
 
     FramePair scalar(w, h, maxW, maxH);
     scalar.edit.CopyPicture(source);
-    lowpass::ProcScalar(&host.filter, &scalar.info);
+    lowpass::ProcPortable(&host.filter, &scalar.info);
     if (expectDifferentFromScalar) {
         EXPECT_FALSE(scalar.Result().PictureEquals(result)) << "the " << engine.name << " engine did not run";
     }

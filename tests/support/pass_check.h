@@ -11,13 +11,18 @@
 #include <string>
 #include <vector>
 
+#include "core/kernel.h"
 #include "core/pass_scalar.h"
 #include "host/host_api.h"
+#include "plugin/plugin_state.h"
 #include "simd/cpu_probe.h"
-#include "tests/support/stand_in_host.h"
+#include "simd/mmx_state.h"
 #include "tests/support/tight_frame.h"
+#include "tools/standin_host/stand_in_host.h"
 
 namespace lowpass::testing {
+
+using namespace lowpass::standin;
 
 // What this processor allows, asked once (CPUID and the SSE trial).
 inline int ProcessorCaps() {
@@ -207,26 +212,31 @@ inline std::string DescribeLine(const std::vector<int>& line, int p, int n) {
     return text;
 }
 
-// A vector pass: source, destination, w, h, max_w, N.
+// A pass over the whole picture, with the tables the tests set in the
+// plug-in's kernel cache: source, destination, w, h, max_w, N.
 using VectorPass = void (*)(const PIXEL_YC*, PIXEL_YC*, int, int, int, int);
+
+template <lowpass::Pass kPass, bool kAcross>
+void WholePicture(const PIXEL_YC* source, PIXEL_YC* destination, int w, int h, int maxW, int n) {
+    const lowpass::KernelCache& cache = lowpass::kernelCache;
+    kPass(lowpass::PassJob{source, destination, w, h, maxW, n, kAcross ? &cache.horizontal : &cache.vertical,
+                           cache.roundingBias, 0, kAcross ? h : w});
+}
+
+// Builds the plug-in's tables for a frame of w x h from the host's X, Y and
+// taps and the current window.
+inline void RebuildFor(const StandInHost& host, int w, int h) {
+    lowpass::RebuildKernel(lowpass::kernelCache,
+                           lowpass::KernelSettings{host.track[0], host.track[1], host.track[2], lowpass::windowWeights},
+                           w, h);
+}
 
 // The portable engine's pass from `src` into a fresh guarded frame, with the
 // fixedTaps in the table.
 inline std::unique_ptr<GuardedFrame> ScalarInto(bool horizontal, GuardedFrame& src, int n) {
     auto dst = std::make_unique<GuardedFrame>(src.w(), src.h(), src.maxW(), src.maxH(), 78);
-    StandInHost host;
-    host.SetTrack(0, 0, n);
-    FILTER_PROC_INFO info{};
-    info.ycp_edit = src.data();
-    info.ycp_temp = dst->data();
-    info.w = src.w();
-    info.h = src.h();
-    info.max_w = src.maxW();
-    info.max_h = src.maxH();
-    if (horizontal)
-        lowpass::HorizontalPassScalar(&host.filter, &info);
-    else
-        lowpass::VerticalPassScalar(&host.filter, &info);
+    (horizontal ? WholePicture<lowpass::HorizontalPassScalar, true> : WholePicture<lowpass::VerticalPassScalar, false>)(
+        src.data(), dst->data(), src.w(), src.h(), src.maxW(), n);
     return dst;
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <system_error>
 
-#include "host/filter_export.h"
+#include "plugin/filter_export.h"
 #include "tools/cli/cli_error.h"
 #include "tools/cli/host_session.h"
 
@@ -93,7 +93,7 @@ ZonePlateResult RunZonePlate(const CliOptions& options, int width, int height) {
     return result;
 }
 
-std::vector<double> MeasureResponse(const FilterSettings& base, int window, Engine engine) {
+std::vector<double> MeasureResponse(const FilterSettings& base, int window, EngineChoice engine) {
     FilterSettings settings = base;
     settings.track[0] = kResponseWidth / 2;
     settings.track[1] = kResponsePoints;  // not taller than Y: no vertical pass

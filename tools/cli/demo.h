@@ -59,7 +59,7 @@ constexpr int kResponsePoints = 201;
 // frequencies 0.5 * i / (kResponsePoints - 1), measured through func_proc:
 // each row of a 1024-pixel frame is a cosine of one frequency, and the gain
 // is the filtered row's projection on it over the interior.
-std::vector<double> MeasureResponse(const FilterSettings& settings, int window, Engine engine);
+std::vector<double> MeasureResponse(const FilterSettings& settings, int window, EngineChoice engine);
 
 // The four windows' curves (indexed kCheckRectangular - 1 ..) as a plot.
 RgbImage DrawResponsePlot(const std::vector<std::vector<double>>& gains, int taps);

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/frame_driver.h"
-#include "host/filter_export.h"
+#include "plugin/filter_export.h"
+#include "plugin/frame_proc.h"
+#include "plugin/plugin_state.h"
 #include "simd/cpu_probe.h"
 #include "tools/cli/cli_error.h"
 
@@ -17,6 +18,8 @@ BOOL LP_CDECL WindowUpdate(FILTER*) { return TRUE; }
 BOOL LP_CDECL IsFilterActive(FILTER*) { return TRUE; }
 
 std::string CapsText(int caps) {
+    if (caps & kCpuCapsAvx2) return "MMX, SSE, SSE2 and AVX2";
+    if (caps & kCpuCapsSse2) return "MMX, SSE and SSE2";
     if (caps & kCpuCapsSse) return "MMX and SSE";
     if (caps & kCpuCapsMmx) return "MMX only";
     return "neither MMX nor usable SSE";
@@ -24,15 +27,17 @@ std::string CapsText(int caps) {
 
 }  // namespace
 
-std::string EngineRefusal(Engine engine, int caps) {
-    if (engine == Engine::Mmx && !(caps & kCpuCapsMmx))
-        return "--engine mmx: this processor cannot run the MMX engine (it has " + CapsText(caps) + ")";
-    if (engine == Engine::Sse && !(caps & kCpuCapsSse))
-        return "--engine sse: this processor or system cannot run the SSE engine (it has " + CapsText(caps) + ")";
-    return {};
+std::string EngineRefusal(EngineChoice engine, int caps) {
+    if (engine == nullptr || CanRun(*engine, caps)) return {};
+    std::string upper = engine->name;
+    for (char& c : upper) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    // SSE also needs the system's support for its registers.
+    const char* what = (engine->needs & ~kCpuCapsMmx) != 0 ? "this processor or system" : "this processor";
+    return std::string("--engine ") + engine->name + ": " + what + " cannot run the " + upper + " engine (it has " +
+           CapsText(caps) + ")";
 }
 
-HostSession::HostSession(const FilterSettings& settings, Engine engine) {
+HostSession::HostSession(const FilterSettings& settings, EngineChoice engine) {
     // Loading the plug-in: the export probes the processor and resets the
     // filter's state, then the host keeps its own copy of the descriptor.
     const FILTER_DLL* descriptor = GetFilterTable();
@@ -45,25 +50,18 @@ HostSession::HostSession(const FilterSettings& settings, Engine engine) {
     filter_.check = check_;
     filter_.exfunc = &exfunc_;
 
-    const std::string refusal = EngineRefusal(engine, cpuCaps);
+    const std::string refusal = EngineRefusal(engine, EngineCaps());
     if (!refusal.empty()) throw CliError(kExitUsage, refusal);
 
     // The user has set the sliders and boxes: one settings update, which
     // also chooses the engine from the SIMD box.
     if (filter_.func_update != nullptr) filter_.func_update(&filter_, 0);
-    switch (engine) {
-        case Engine::Auto: break;
-        case Engine::Scalar: filter_.func_proc = ProcScalar; break;
-        case Engine::Mmx: filter_.func_proc = ProcMmx; break;
-        case Engine::Sse: filter_.func_proc = ProcSse; break;
-    }
+    if (engine != nullptr) filter_.func_proc = FrameProcFor(*engine);
 }
 
 const char* HostSession::engineName() const {
-    if (filter_.func_proc == ProcSse) return "sse";
-    if (filter_.func_proc == ProcMmx) return "mmx";
-    if (filter_.func_proc == ProcScalar) return "scalar";
-    return "unknown";
+    const lowpass::Engine* engine = EngineOfFrameProc(filter_.func_proc);
+    return engine != nullptr ? engine->name : "unknown";
 }
 
 void HostSession::Allocate(int w, int h) {

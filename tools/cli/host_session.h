@@ -14,14 +14,14 @@
 
 namespace lowpass::cli {
 
-// Why the processor cannot run a forced engine (caps as in cpuCaps: bit 1
-// MMX, bit 2 SSE), or empty when it can.
-std::string EngineRefusal(Engine engine, int caps);
+// Why the processor cannot run a forced engine (caps as the probe composes
+// them: bit 1 MMX, bit 2 SSE), or empty when it can.
+std::string EngineRefusal(EngineChoice engine, int caps);
 
 class HostSession {
 public:
     // Throws CliError(kExitUsage) when a forced engine is not available.
-    HostSession(const FilterSettings& settings, Engine engine);
+    HostSession(const FilterSettings& settings, EngineChoice engine);
     HostSession(const HostSession&) = delete;
     HostSession& operator=(const HostSession&) = delete;
 
@@ -29,7 +29,7 @@ public:
     // on in FILTER_PROC_INFO::frame.
     void Process(Picture& picture, int frameIndex = 0);
 
-    // The engine whose driver func_proc holds: scalar, mmx or sse.
+    // The name of the engine whose entry func_proc holds.
     const char* engineName() const;
     const FILTER& filter() const { return filter_; }
     // Row stride and rows of the host buffers for the last frame.

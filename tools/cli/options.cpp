@@ -34,12 +34,21 @@ bool ParseOnOff(const std::string& option, const std::string& text) {
     Usage(option + " must be on or off, not " + Quote(text));
 }
 
-Engine ParseEngine(const std::string& text) {
-    if (text == "auto") return Engine::Auto;
-    if (text == "scalar") return Engine::Scalar;
-    if (text == "mmx") return Engine::Mmx;
-    if (text == "sse") return Engine::Sse;
-    Usage("--engine must be auto, scalar, mmx or sse, not " + Quote(text));
+// "auto, scalar, mmx or sse": the names the engine table knows.
+std::string EngineNames() {
+    std::string names = "auto";
+    const auto engines = lowpass::Engines();
+    for (std::size_t i = 0; i < engines.size(); ++i) {
+        names.append(i + 1 == engines.size() ? " or " : ", ");
+        names.append(engines[i].name);
+    }
+    return names;
+}
+
+EngineChoice ParseEngine(const std::string& text) {
+    if (text == "auto") return nullptr;
+    if (const lowpass::Engine* engine = lowpass::FindEngine(text)) return engine;
+    Usage("--engine must be " + EngineNames() + ", not " + Quote(text));
 }
 
 VideoFormat ParseFormat(const std::string& text) {
@@ -71,15 +80,7 @@ int CheckRange(const char* option, int value, const FILTER& descriptor, int slid
 
 }  // namespace
 
-const char* EngineName(Engine engine) {
-    switch (engine) {
-        case Engine::Auto: return "auto";
-        case Engine::Scalar: return "scalar";
-        case Engine::Mmx: return "mmx";
-        case Engine::Sse: return "sse";
-    }
-    return "?";
-}
+const char* EngineName(EngineChoice engine) { return engine != nullptr ? engine->name : "auto"; }
 
 const char* WindowName(int checkIndex) {
     switch (checkIndex) {
@@ -193,6 +194,11 @@ std::string HelpText(const FILTER& d) {
             break;
         }
     const std::string simd = d.check_default[kCheckSimd] ? "on" : "off";
+    std::string engines = "auto";
+    for (const lowpass::Engine& engine : lowpass::Engines()) {
+        engines.push_back('|');
+        engines.append(engine.name);
+    }
     return "usage: lowpass [options] [INPUT [OUTPUT]]\n"
            "       lowpass --demo DIR [--taps N] [--window W] [--simd on|off] [--engine E]\n"
            "\n"
@@ -208,7 +214,7 @@ std::string HelpText(const FILTER& d) {
            "  --taps N        kernel half-length N, 2N+1 taps (" + range(2) + ")\n"
            "  --window W      rect|hanning|hamming|blackman (default " + window + ")\n"
            "  --simd on|off   let the plug-in choose a vector engine (default " + simd + ")\n"
-           "  --engine E      auto|scalar|mmx|sse (default auto: the plug-in's own choice);\n"
+           "  --engine E      " + engines + " (default auto: the plug-in's own choice);\n"
            "                  forcing an engine overrides --simd, and one the processor\n"
            "                  cannot run is refused\n"
            "  --format F      y4m|yc48 (default y4m); the output has the input's format\n"
@@ -229,7 +235,9 @@ std::string HelpText(const FILTER& d) {
            "Greyscale input has neutral chroma (0); greyscale output drops the chroma.\n"
            "\n"
            "Errors are one line on standard error; frames before a fault are written\n"
-           "whole, frame numbers count from 1. Exit status: 0 done, 1 bad input video,\n"
+           "whole (when a write fails part-way, an output file is cut back to its last\n"
+           "whole frame; for a pipe the message says how many whole frames it got),\n"
+           "frame numbers count from 1. Exit status: 0 done, 1 bad input video,\n"
            "2 bad option or engine not available, 3 a file could not be read or written.\n"
            "A progress line appears when standard error is a terminal.\n";
 }

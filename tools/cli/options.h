@@ -8,20 +8,14 @@
 #include <vector>
 
 #include "host/host_api.h"
+#include "plugin/filter_settings.h"
+#include "simd/engines.h"
 #include "tools/cli/video_io.h"
 
 namespace lowpass::cli {
 
-enum class Engine { Auto, Scalar, Mmx, Sse };
-
-// Window boxes, as indices of the check array (index 0 is the SIMD box).
-constexpr int kCheckSimd = 0;
-constexpr int kCheckRectangular = 1;
-constexpr int kCheckHanning = 2;
-constexpr int kCheckHamming = 3;
-constexpr int kCheckBlackman = 4;
-constexpr int kTrackCount = 3;
-constexpr int kCheckCount = 5;
+// --engine: an engine of the table, or null for the plug-in's own choice.
+using EngineChoice = const lowpass::Engine*;
 
 struct CliOptions {
     bool help = false;
@@ -31,7 +25,7 @@ struct CliOptions {
     std::optional<int> taps;
     std::optional<int> window;  // kCheckRectangular .. kCheckBlackman
     std::optional<bool> simd;
-    Engine engine = Engine::Auto;
+    EngineChoice engine = nullptr;  // --engine auto
     VideoFormat format = VideoFormat::Y4m;
     int width = 0;  // --size, yc48 only
     int height = 0;
@@ -56,7 +50,8 @@ FilterSettings ResolveSettings(const CliOptions& options, const FILTER& descript
 
 std::string HelpText(const FILTER& descriptor);
 
-const char* EngineName(Engine engine);
+// "auto" for the plug-in's choice, else the engine's name.
+const char* EngineName(EngineChoice engine);
 const char* WindowName(int checkIndex);
 
 }  // namespace lowpass::cli

@@ -1,5 +1,6 @@
 #include "tools/cli/run.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "host/filter_export.h"
+#include "plugin/filter_export.h"
 #include "tools/cli/cli_error.h"
 #include "tools/cli/demo.h"
 #include "tools/cli/host_session.h"
@@ -27,6 +28,16 @@ struct FileCloser {
     }
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+struct OutputFile {
+    int fd = -1;
+    OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile() {
+        if (fd >= 0) close(fd);
+    }
+};
 
 bool SameFile(const std::string& a, const std::string& b) {
     struct stat sa {};
@@ -94,12 +105,13 @@ void RunFilter(const CliOptions& options, std::FILE* diagnostics) {
     VideoReader reader(input, options.format, options.width, options.height);
 
     // The output file is created only once the input has a valid header.
-    FileHandle outputFile;
-    std::FILE* output = stdout;
+    // It is written through its descriptor, unbuffered (see VideoWriter).
+    OutputFile outputFile;
+    int output = STDOUT_FILENO;
     if (options.output != "-") {
-        outputFile.reset(std::fopen(options.output.c_str(), "wb"));
-        if (!outputFile) throw CliError(kExitIo, "cannot create " + options.output + ": " + std::strerror(errno));
-        output = outputFile.get();
+        outputFile.fd = open(options.output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (outputFile.fd < 0) throw CliError(kExitIo, "cannot create " + options.output + ": " + std::strerror(errno));
+        output = outputFile.fd;
     }
     VideoWriter writer(output, reader);
 
@@ -111,17 +123,15 @@ void RunFilter(const CliOptions& options, std::FILE* diagnostics) {
             writer.WriteFrame(picture, reader.frameHeaderLine());
             progress.FrameDone(reader.framesRead());
         }
-        writer.Flush();
     } catch (...) {
         progress.Interrupt();
-        // The frames written so far must reach the output whole.
-        std::fflush(output);
         throw;
     }
     progress.Finish(reader.framesRead());
-    if (outputFile) {
-        std::FILE* f = outputFile.release();
-        if (std::fclose(f) != 0) throw CliError(kExitIo, "cannot write " + options.output + ": " + std::strerror(errno));
+    if (outputFile.fd >= 0) {
+        const int fd = outputFile.fd;
+        outputFile.fd = -1;
+        if (close(fd) != 0) throw CliError(kExitIo, "cannot write " + options.output + ": " + std::strerror(errno));
     }
 }
 

@@ -1,5 +1,8 @@
 #include "tools/cli/video_io.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -35,6 +38,12 @@ bool IsRatio(const std::string& text) {
 
 [[noreturn]] void BadHeader(const std::string& what) {
     throw CliError(kExitBadInput, "malformed YUV4MPEG2 header: " + what);
+}
+
+// A header or FRAME line may end in CR LF (a stream that went through a
+// text-mode tool); the CR is not part of the last parameter.
+std::string WithoutCarriageReturn(const std::string& line) {
+    return !line.empty() && line.back() == '\r' ? line.substr(0, line.size() - 1) : line;
 }
 
 }  // namespace
@@ -89,10 +98,11 @@ void CheckMagic(const std::string& line) {
 
 }  // namespace
 
-Y4mHeader ParseY4mHeader(const std::string& line) {
+Y4mHeader ParseY4mHeader(const std::string& lineAsRead) {
+    const std::string line = WithoutCarriageReturn(lineAsRead);
     CheckMagic(line);
     Y4mHeader header;
-    header.line = line;
+    header.line = lineAsRead;
     std::string colour;  // without the tag letter; absent means 4:2:0
     bool haveColour = false;
     std::size_t pos = kMagicLength;
@@ -135,15 +145,16 @@ Y4mHeader ParseY4mHeader(const std::string& line) {
     } else if (haveColour && colour == "mono") {
         header.mono = true;
     } else {
-        const std::string name = haveColour ? "C" + colour : "no C parameter, which means 4:2:0";
-        throw CliError(kExitBadInput, "unsupported YUV4MPEG2 colour space (" + name +
-                                          "): lowpass reads 8-bit C444 or Cmono; convert with ffmpeg -pix_fmt yuv444p "
+        const std::string name = haveColour ? Quote("C" + colour) : "(no C parameter, which means 4:2:0)";
+        throw CliError(kExitBadInput, "unsupported YUV4MPEG2 colour space " + name +
+                                          ": lowpass reads 8-bit C444 or Cmono; convert with ffmpeg -pix_fmt yuv444p "
                                           "(or -pix_fmt gray)");
     }
     return header;
 }
 
-void CheckFrameHeader(const std::string& line, long long frameNumber) {
+void CheckFrameHeader(const std::string& lineAsRead, long long frameNumber) {
+    const std::string line = WithoutCarriageReturn(lineAsRead);
     if (line.compare(0, 5, "FRAME") != 0 || (line.size() > 5 && line[5] != ' '))
         throw CliError(kExitBadInput, FrameLabel(frameNumber) + ": expected a FRAME header, found " + Quote(line));
 }
@@ -265,11 +276,12 @@ bool VideoReader::ReadFrame(Picture& picture) {
     return true;
 }
 
-VideoWriter::VideoWriter(std::FILE* file, const VideoReader& source) : file_(file), format_(source.format()) {
+VideoWriter::VideoWriter(int fd, const VideoReader& source) : fd_(fd), format_(source.format()) {
     if (format_ == VideoFormat::Y4m) {
         mono_ = source.y4mHeader().mono;
         const std::string header = source.y4mHeader().line + "\n";
-        WriteBytes(header.data(), header.size());
+        WritePiece(reinterpret_cast<const std::uint8_t*>(header.data()), header.size());
+        headerWritten_ = true;
     }
 }
 
@@ -285,16 +297,61 @@ void VideoWriter::WriteFrame(const Picture& picture, const std::string& frameHea
         buffer_.resize(pixels * sizeof(PIXEL_YC));
         EncodeYc48Frame(picture, buffer_.data());
     }
-    WriteBytes(buffer_.data(), buffer_.size());
+    WritePiece(buffer_.data(), buffer_.size());
+    ++frames_;
 }
 
-void VideoWriter::Flush() {
-    if (std::fflush(file_) != 0) throw CliError(kExitIo, std::string("cannot write the output: ") + std::strerror(errno));
+void VideoWriter::WritePiece(const std::uint8_t* data, std::size_t n) {
+    partial_ = 0;
+    while (partial_ < n) {
+        const ssize_t r = write(fd_, data + partial_, n - partial_);
+        if (r > 0) {
+            partial_ += static_cast<std::size_t>(r);
+        } else if (r < 0 && errno == EINTR) {
+            continue;
+        } else {
+            Fail(r < 0 ? errno : EIO);
+        }
+    }
+    partial_ = 0;
 }
 
-void VideoWriter::WriteBytes(const void* data, std::size_t n) {
-    if (std::fwrite(data, 1, n, file_) != n)
-        throw CliError(kExitIo, std::string("cannot write the output: ") + std::strerror(errno));
+std::string VideoWriter::WholePart() const {
+    if (frames_ > 0) return std::to_string(frames_) + (frames_ == 1 ? " whole frame" : " whole frames");
+    if (headerWritten_) return "the stream header (no whole frame)";
+    return format_ == VideoFormat::Y4m ? "nothing" : "no whole frame";
+}
+
+std::string VideoWriter::PieceName() const {
+    return headerWritten_ || format_ != VideoFormat::Y4m ? "frame " + std::to_string(frames_ + 1) : "the stream header";
+}
+
+void VideoWriter::Fail(int error) {
+    std::string message = std::string("cannot write the output: ") + std::strerror(error) + "; ";
+    const std::string whole = WholePart();
+    const std::string wholeWritten = whole + (frames_ > 1 ? " were" : " was") + " written before the fault";
+    if (partial_ == 0) throw CliError(kExitIo, message + wholeWritten);
+
+    // Part of a frame reached the output: a regular file is cut back to the
+    // end of the last whole one. The offset after the bytes written, less
+    // those bytes, is where it ended, whatever the file held before the
+    // tool started (output appended to a file, for example).
+    struct stat info {};
+    std::string cutFault;
+    if (fstat(fd_, &info) == 0 && S_ISREG(info.st_mode)) {
+        const off_t end = lseek(fd_, 0, SEEK_CUR);
+        const off_t cut = end - static_cast<off_t>(partial_);
+        if (end >= 0 && cut >= 0 && ftruncate(fd_, cut) == 0) {
+            lseek(fd_, cut, SEEK_SET);  // whoever writes to this file next continues there
+            const std::string kept = frames_ > 0       ? "the " + whole + " written before the fault"
+                                     : headerWritten_ ? "the stream header written before the fault (no whole frame)"
+                                                      : "empty";
+            throw CliError(kExitIo, message + "the output was cut back to " + kept);
+        }
+        cutFault = std::string(" that could not be cut off (") + std::strerror(end < 0 || cut < 0 ? ESPIPE : errno) + ")";
+    }
+    throw CliError(kExitIo, message + wholeWritten + ", then " + std::to_string(partial_) + " bytes of " + PieceName() +
+                                cutFault);
 }
 
 }  // namespace lowpass::cli

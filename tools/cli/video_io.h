@@ -48,13 +48,14 @@ struct Y4mHeader {
     int width = 0;
     int height = 0;
     bool mono = false;  // Cmono: luma only
-    std::string line;   // the header line as read, without its newline
+    std::string line;   // the header line as read (with a CR it ended in), without its newline
 };
 
-// Parses a YUV4MPEG2 stream header line (without its newline).
+// Parses a YUV4MPEG2 stream header line (without its newline; one CR
+// before the newline is allowed and kept in the line).
 Y4mHeader ParseY4mHeader(const std::string& line);
 // Checks a frame header line (without its newline): "FRAME", optionally
-// followed by a space and parameters.
+// followed by a space and parameters, and optionally ending in one CR.
 void CheckFrameHeader(const std::string& line, long long frameNumber);
 
 // Bytes of one frame's picture data (after its FRAME line).
@@ -102,21 +103,33 @@ private:
 
 class VideoWriter {
 public:
-    // For Y4M writes the stream header that was read, unchanged, at once:
-    // an input that fails at its first frame still gives a valid (empty)
-    // stream.
-    VideoWriter(std::FILE* file, const VideoReader& source);
+    // Writes to the file descriptor fd with write(2), unbuffered, so that it
+    // knows to the byte how much of the output reached it. For Y4M writes the
+    // stream header that was read, unchanged, at once: an input that fails
+    // at its first frame still gives a valid (empty) stream.
+    VideoWriter(int fd, const VideoReader& source);
 
-    // Writes one frame (for Y4M after the given FRAME line) with one write.
+    // Writes one frame (for Y4M after the given FRAME line). A write that
+    // fails part-way leaves only whole frames: a regular file is cut back to
+    // the end of the last whole frame (the stream header counts as whole);
+    // for anything else (a pipe, a device) the message says how many whole
+    // frames, and how many bytes of the next, were written.
     void WriteFrame(const Picture& picture, const std::string& frameHeaderLine);
-    void Flush();
+    long long framesWritten() const { return frames_; }
 
 private:
-    void WriteBytes(const void* data, std::size_t n);
+    // Writes one piece (the stream header or a whole frame) or fails.
+    void WritePiece(const std::uint8_t* data, std::size_t n);
+    [[noreturn]] void Fail(int error);
+    std::string WholePart() const;
+    std::string PieceName() const;
 
-    std::FILE* file_;
+    int fd_;
     VideoFormat format_;
     bool mono_ = false;
+    bool headerWritten_ = false;
+    long long frames_ = 0;
+    std::size_t partial_ = 0;  // bytes of the piece being written that reached the output
     std::vector<std::uint8_t> buffer_;
 };
 

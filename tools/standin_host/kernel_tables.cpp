@@ -2,7 +2,7 @@
 // the settings and frame sizes the stand-in host filters, printed exactly
 // (16.16 and 2.14 integers, float32 bit patterns), so that the native and
 // the 32-bit Windows build can be compared table by table. It runs the
-// filter's own Rebuild, with the x87 control word the editor uses (0x027F,
+// filter's own kernel design, with the x87 control word the editor uses (0x027F,
 // or the one given) where the build computes on the x87 unit.
 //
 //   lowpass-kernel-tables [--x87 HEX]
@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
                                               lowpass::kHammingWindow, lowpass::kBlackmanWindow};
     const char* const names[] = {"rectangular", "hanning", "hamming", "blackman"};
     // Target and frame sizes of the stand-in host's cases and of the
-    // worked examples, the slider ends, and size-message values.
+    // engines' tests, the slider ends, and size-message values.
     struct Sizes {
         int x, y, w, h;
     };
@@ -55,24 +55,15 @@ int main(int argc, char** argv) {
     };
     const int taps[] = {1, 2, 3, 4, 5, 7, 10, 15};
 
-    int track[3] = {};
-    FILTER filter{};
-    filter.track = track;
-    FILTER_PROC_INFO info{};
+    static lowpass::KernelCache cache;
     int lines = 0;
     for (int window = 0; window < 4; ++window) {
-        lowpass::windowWeights = windows[window];
         for (const Sizes& s : sizes) {
             for (int n : taps) {
-                track[0] = s.x;
-                track[1] = s.y;
-                track[2] = n;
-                info.w = s.w;
-                info.h = s.h;
-                lowpass::Rebuild(&filter, &info);
+                lowpass::RebuildKernel(cache, lowpass::KernelSettings{s.x, s.y, n, windows[window]}, s.w, s.h);
                 std::printf("tables window=%s X=%d Y=%d w=%d h=%d N=%d", names[window], s.x, s.y, s.w, s.h, n);
-                PrintTables("horizontal", lowpass::kernelCache.horizontal, n);
-                PrintTables("vertical", lowpass::kernelCache.vertical, n);
+                PrintTables("horizontal", cache.horizontal, n);
+                PrintTables("vertical", cache.vertical, n);
                 std::printf("\n");
                 ++lines;
             }

@@ -28,12 +28,14 @@
 #include <vector>
 
 #include "host/host_api.h"
-#include "tests/support/stand_in_host.h"
+#include "plugin/filter_settings.h"
+#include "tools/standin_host/stand_in_host.h"
 #include "tools/standin_host/host_platform.h"
 #include "tools/standin_host/sha256.h"
 
 #if defined(LOWPASS_HOST_MMX_ONLY)
-#include "host/filter_export.h"
+#include "plugin/filter_export.h"
+#include "plugin/plugin_state.h"
 #include "simd/cpu_probe.h"
 
 // GetFilterTable as on a processor with MMX but without SSE.
@@ -50,10 +52,10 @@ using lowpass::standin::CallGetFilterTable;
 using lowpass::standin::CallProc;
 using lowpass::standin::CallUpdate;
 using lowpass::standin::CallWndProc;
-using lowpass::testing::FramePair;
-using lowpass::testing::GuardedFrame;
+using lowpass::standin::FramePair;
+using lowpass::standin::GuardedFrame;
 
-constexpr UINT kSizeRequest = kMsgUser + 200;
+using lowpass::kSizeRequest;
 constexpr int kTrackCapacity = 8;
 constexpr int kCheckCapacity = 8;
 

@@ -1,7 +1,7 @@
 // The texts the host shows. This file is UTF-8; the build compiles it with
 // -fexec-charset=cp932, so every narrow literal below becomes the Shift-JIS
 // bytes the host expects. Keep other literals out of this file.
-#include "host/descriptor.h"
+#include "plugin/descriptor.h"
 
 namespace lowpass {
 

@@ -1,8 +1,8 @@
-#include "tests/support/stand_in_host.h"
+#include "tools/standin_host/stand_in_host.h"
 
 #include <cstdio>
 
-namespace lowpass::testing {
+namespace lowpass::standin {
 
 namespace {
 
@@ -138,4 +138,4 @@ FramePair::FramePair(int w, int h, int maxW, int maxH)
 
 const GuardedFrame& FramePair::Result() const { return info.ycp_edit == originalEdit ? edit : temp; }
 
-}  // namespace lowpass::testing
+}  // namespace lowpass::standin

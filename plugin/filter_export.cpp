@@ -1,8 +1,8 @@
-#include "host/filter_export.h"
+#include "plugin/filter_export.h"
 
 #include "core/kernel.h"
-#include "core/settings_update.h"
-#include "host/descriptor.h"
+#include "plugin/descriptor.h"
+#include "plugin/plugin_state.h"
 #include "simd/cpu_probe.h"
 
 // The module's only export. On Windows the linker is told to export it
@@ -18,8 +18,9 @@ extern "C" LP_EXPORT FILTER_DLL* LP_STDCALL GetFilterTable(void) {
     // are rebuilt on the first frame, the processor is probed, and no window
     // box is remembered, so the first settings update takes the boxes as the
     // host restored them.
-    lowpass::InvalidateKernelCache();
+    lowpass::InvalidateKernelCache(lowpass::kernelCache);
     lowpass::cpuCaps = lowpass::ComposeCpuCaps();
+    lowpass::sseImplementations = lowpass::ProbeSseImplementations();
     for (int& remembered : lowpass::windowMemory) remembered = 0;
     return &lowpass::filterDescriptor;
 }

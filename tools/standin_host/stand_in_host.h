@@ -10,7 +10,7 @@
 
 #include "host/host_api.h"
 
-namespace lowpass::testing {
+namespace lowpass::standin {
 
 struct StandInHost {
     FILTER filter{};  // first member: the services find the host from the FILTER*
@@ -94,4 +94,4 @@ struct Lcg {
     }
 };
 
-}  // namespace lowpass::testing
+}  // namespace lowpass::standin

@@ -1,15 +1,13 @@
-#include "host/descriptor.h"
+#include "plugin/descriptor.h"
 
-#include "core/frame_driver.h"
-#include "core/settings_update.h"
-#include "host/window_messages.h"
+#include "plugin/filter_settings.h"
+#include "plugin/frame_proc.h"
+#include "plugin/settings_update.h"
+#include "plugin/window_messages.h"
 
 namespace lowpass {
 
 namespace {
-
-constexpr int kTrackCount = 3;
-constexpr int kCheckCount = 5;
 
 // Sliders: target width X, target height Y, taps (the kernel half-length).
 char* trackNames[kTrackCount] = {trackNameX, trackNameY, trackNameTaps};
@@ -37,7 +35,7 @@ constexpr FILTER_DLL MakeDescriptor() {
     d.check_name = checkNames;
     d.check_default = checkDefaults;
     // The portable engine until the first settings update chooses one.
-    d.func_proc = ProcScalar;
+    d.func_proc = ProcPortable;
     d.func_update = UpdateSettings;
     d.func_WndProc = HandleWindowMessage;
     // The flag above makes the host show this text, so it is never null.

@@ -1,17 +1,22 @@
-#include "core/settings_update.h"
+#include "plugin/settings_update.h"
 
-#include "core/frame_driver.h"
 #include "core/kernel.h"
-#include "simd/cpu_probe.h"
+#include "plugin/filter_settings.h"
+#include "plugin/frame_proc.h"
+#include "plugin/plugin_state.h"
 
 namespace lowpass {
 
-int windowMemory[5] = {0, 0, 0, 0, 0};
+const Engine& ChooseEngine(bool simdAllowed, int caps) {
+    if (simdAllowed) {
+        const auto engines = Engines();
+        for (auto e = engines.rbegin(); e != engines.rend(); ++e)
+            if (CanRun(*e, caps)) return *e;
+    }
+    return PortableEngine();
+}
 
 namespace {
-
-constexpr int kFirstWindowBox = 1;
-constexpr int kLastWindowBox = 4;
 
 // Makes the four window boxes behave as one group of radio buttons. A box
 // that is on but not remembered was just switched on by the user: it becomes
@@ -39,28 +44,22 @@ void EnforceOneWindow(FILTER* fp) {
 
 // Blackman also applies when no window box is on.
 WindowWeights ChosenWindow(const int* check) {
-    if (check[1] != 0) return kRectangularWindow;
-    if (check[2] != 0) return kHanningWindow;
-    if (check[3] != 0) return kHammingWindow;
+    if (check[kCheckRectangular] != 0) return kRectangularWindow;
+    if (check[kCheckHanning] != 0) return kHanningWindow;
+    if (check[kCheckHamming] != 0) return kHammingWindow;
     return kBlackmanWindow;
-}
-
-// The SIMD box allows the vector engines; the fastest one the processor and
-// the system support is then used. With the box off the portable engine
-// runs, never MMX.
-FilterProcFunc ChosenEngine(const int* check) {
-    if (check[0] != 0 && (cpuCaps & kCpuCapsSse) != 0) return ProcSse;
-    if (check[0] != 0 && (cpuCaps & kCpuCapsMmx) != 0) return ProcMmx;
-    return ProcScalar;
 }
 
 }  // namespace
 
 BOOL LP_CDECL UpdateSettings(FILTER* fp, int /*status*/) {
-    InvalidateKernelCache();
+    InvalidateKernelCache(kernelCache);
     EnforceOneWindow(fp);
     windowWeights = ChosenWindow(fp->check);
-    fp->func_proc = ChosenEngine(fp->check);
+    // The SIMD box allows the vector engines; the fastest one the processor
+    // and the system support is then used. With the box off the portable
+    // engine runs, never MMX.
+    fp->func_proc = FrameProcFor(ChooseEngine(fp->check[kCheckSimd] != 0, EngineCaps()));
     return TRUE;
 }
 

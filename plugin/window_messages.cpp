@@ -1,9 +1,11 @@
-#include "host/window_messages.h"
+#include "plugin/window_messages.h"
 
 #include <cstdint>
 
 #include "core/kernel.h"
-#include "host/platform_window.h"
+#include "plugin/filter_settings.h"
+#include "plugin/platform_window.h"
+#include "plugin/plugin_state.h"
 
 namespace lowpass {
 
@@ -23,10 +25,10 @@ BOOL ForwardToOwner(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
 BOOL ApplySizeRequest(WPARAM wparam, LPARAM lparam, FILTER* fp) {
     // The host's lparam is 32 bits wide; a 64-bit build looks at the same bits.
     const auto bits = static_cast<std::uint32_t>(static_cast<std::uintptr_t>(lparam));
-    fp->track[0] = static_cast<int>(bits & 0xFFFFu);
-    fp->track[1] = static_cast<int>(bits >> 16);
+    fp->track[kTrackX] = static_cast<int>(bits & 0xFFFFu);
+    fp->track[kTrackY] = static_cast<int>(bits >> 16);
     fp->exfunc->filter_window_update(fp);
-    InvalidateKernelCache();
+    InvalidateKernelCache(kernelCache);
     if (wparam == 0) return FALSE;
     return fp->exfunc->is_filter_active(fp) != 0 ? TRUE : FALSE;
 }

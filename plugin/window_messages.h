@@ -3,11 +3,9 @@
 #pragma once
 
 #include "host/host_api.h"
+#include "plugin/filter_settings.h"
 
 namespace lowpass {
-
-// WM_USER + 200: lparam carries X in its low 16 bits, Y in its high 16 bits.
-constexpr UINT kSizeRequest = kMsgUser + 200;
 
 BOOL LP_CDECL HandleWindowMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, void* editp,
                                   FILTER* fp);
