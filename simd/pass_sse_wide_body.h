@@ -67,9 +67,11 @@ constexpr int kRingFloats = 16384;
 // How many rows ahead of the one being widened the vertical pass prefetches.
 constexpr int kPrefetchRows = 4;
 constexpr bool kPairRows = true;
+constexpr int kRowBlock = 256;
 static_assert(3 * kMaxTaps <= kMaxEdgeLanes, "an edge run fits the edge lanes");
 
 inline int MinInt(int a, int b) { return a < b ? a : b; }
+inline int MaxInt(int a, int b) { return a > b ? a : b; }
 inline int RoundUpTo(int v, int multiple) { return (v + multiple - 1) / multiple * multiple; }
 
 // The sum of table entries first .. last, in float32 from zero in ascending
@@ -365,13 +367,19 @@ void VerticalPassWide(const PassJob& job) {
     alignas(32) std::int16_t results[8 * 2];
     ColumnTerms terms;
 
+    // Blocks of output rows, each walked strip by strip: the pages of a
+    // block's source and output rows stay in the address translation
+    // caches from one strip to the next. A block widens the N rows above it
+    // again.
+    for (int blockStart = 0; blockStart < h; blockStart += kRowBlock) {
+    const int blockEnd = MinInt(blockStart + kRowBlock, h);
     for (int stripStart = bandStart; stripStart < bandEnd; stripStart += strip) {
         const int count = MinInt(strip, bandEnd - stripStart);
         const int widenCount = RoundUpTo(count, L);
-        int widened = 0;
-        for (int r = 0; r < h; ++r) {
+        int widened = MaxInt(blockStart - n, 0);
+        for (int r = blockStart; r < blockEnd; ++r) {
             // Two middle rows at once where there are two.
-            const bool pair = kPairRows && r >= n && r + 1 < h - n;
+            const bool pair = kPairRows && r >= n && r + 1 < h - n && r + 1 < blockEnd;
             const int lowest = MinInt(r + n + (pair ? 1 : 0), h - 1);
             for (; widened <= lowest; ++widened)
                 Widen<V>(ring + static_cast<std::ptrdiff_t>(widened % rows) * strip,
@@ -453,6 +461,7 @@ void VerticalPassWide(const PassJob& job) {
                 std::memcpy(out + at, results, static_cast<std::size_t>(count - at) * sizeof(std::int16_t));
             }
         }
+    }
     }
 }
 

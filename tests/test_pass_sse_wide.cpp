@@ -354,6 +354,35 @@ TEST_P(WideSse, EveryKernelSizeAtEveryShortLength) {
     std::printf("[ %s sizes ] %d cases, all equal to the reference SSE pass\n", GetParam().name, cases);
 }
 
+TEST_P(WideSse, VerticalPassOverManyStripsAndRowBlocks) {
+    // Down the columns a band is walked in strips (a few hundred samples
+    // wide, narrower the longer the kernel) within blocks of rows (256):
+    // frames wide and tall enough for several of each, with blocks and
+    // bands that start and end anywhere.
+    Lcg rng(4105);
+    int cases = 0;
+    for (int n : {1, 3, 8, 15})
+        for (int h : {2 * n + 1 + 256, 560, 1000 + n}) {
+            KernelTables tables{};
+            Case c{};
+            c.n = n;
+            c.shape.w = 300 + rng.Range(0, 150);
+            c.shape.h = h;
+            c.shape.maxW = c.shape.w + rng.Range(0, 3);
+            c.shape.maxH = h;
+            c.shape.kind = cases % 3 == 0 ? BufferKind::TightEnd : BufferKind::Guarded;
+            c.first = cases % 2 == 0 ? 0 : rng.Range(1, 40);
+            c.end = c.shape.w - (cases % 4 < 2 ? 0 : rng.Range(1, 40));
+            std::vector<float> taps;
+            for (int k = 0; k <= 2 * n; ++k) taps.push_back(RandomUnit(rng) - 0.25f);
+            SetTaps(tables, taps);
+            c.table = "uniform";
+            ++cases;
+            if (!RunCase(GetParam(), false, c, tables, rng, "N=" + std::to_string(n) + " h=" + std::to_string(h)))
+                return;
+        }
+}
+
 TEST_P(WideSse, PositiveSumBeyondTwoToThe31GivesMinus32768) {
     // c[N] = 2^17 on 32767 gives 4294836224: outside int32, the conversion
     // gives 0x80000000, which saturates to -32768 (not 32767); on -32768 it
