@@ -67,6 +67,7 @@ constexpr int kRingFloats = 16384;
 // How many rows ahead of the one being widened the vertical pass prefetches.
 constexpr int kPrefetchRows = 4;
 constexpr bool kPairRows = true;
+constexpr bool kPairLoadOnce = true;
 constexpr int kRowBlock = 256;
 static_assert(3 * kMaxTaps <= kMaxEdgeLanes, "an edge run fits the edge lanes");
 
@@ -319,7 +320,10 @@ inline void ColumnPairOutputs(std::int16_t* out, std::int16_t* outNext, const fl
         const float* p = rows[q] + at;
 #pragma GCC unroll 16
         for (int i = 0; i < K; ++i) {
-            const Vec x = V::LoadAligned(p + i * L);
+            Vec x = V::LoadAligned(p + i * L);
+            // Loaded once into a register for both rows (the compiler would
+            // rather fold the load into each multiplication).
+            if (kPairLoadOnce) __asm__("" : "+x"(x));
             acc[i] = V::Add(acc[i], V::Mul(c, x));
             next[i] = V::Add(next[i], V::Mul(d, x));
         }
