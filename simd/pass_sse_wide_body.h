@@ -57,7 +57,7 @@ using Tap = float[4];
 // vector's lanes.
 constexpr int kMaxEdgeLanes = 48;
 // Output samples per segment of a row across.
-constexpr int kSegmentSamples = 1536;
+constexpr int kSegmentSamples = 3072;
 // Down the columns: the ring holds 2N + 1 widened rows of a strip of the
 // band. Its floats are kept within the first-level data cache (every
 // output row reads all of them), so the strips are narrower the longer the
@@ -188,10 +188,15 @@ void HorizontalPassWide(const PassJob& job) {
     EdgeLanes left, right;
     BuildEdgeLanes(left, right, taps, n);
 
-    // Widened samples: a segment with its reach on both sides, or an edge
-    // run's lanes with their reach; then the edge pixel repeated per lane.
-    alignas(32) float segment[kSegmentSamples + 6 * kMaxTaps + 2 * 8];
-    alignas(32) float edge[kMaxEdgeLanes + 6 * kMaxTaps];
+    // Widened samples of a segment with its reach on both sides and room
+    // for the edge runs' lanes: segment[j] is sample start - reach + j.
+    // Before it lie kFrontPad zeros: for the first segment of a row
+    // (start - reach = 0) they are the samples left of the row the left
+    // edge's unused lanes read; past the row Widen writes zeros.
+    constexpr int kFrontPad = kMaxEdgeLanes;
+    alignas(32) float buffer[kFrontPad + kSegmentSamples + 2 * 3 * kMaxTaps + kMaxEdgeLanes + 8];
+    std::memset(buffer, 0, sizeof(float) * kFrontPad);
+    float* const segment = buffer + kFrontPad;
     alignas(32) float edgePixel[kMaxEdgeLanes + 2];
     alignas(32) std::int16_t results[kMaxEdgeLanes];
 
@@ -199,12 +204,12 @@ void HorizontalPassWide(const PassJob& job) {
         const std::int16_t* in = source + static_cast<std::ptrdiff_t>(r) * stride;
         std::int16_t* out = destination + static_cast<std::ptrdiff_t>(r) * stride;
 
-        // Middle outputs, samples reach .. rowSamples - reach - 1.
+        // Middle outputs, samples reach .. rowSamples - reach - 1, segment
+        // by segment; the edge runs with the first and the last segment.
         const int middleEnd = rowSamples - reach;
         for (int start = reach; start < middleEnd;) {
             const int end = MinInt(start + kSegmentSamples, middleEnd);
-            // segment[j] is sample start - reach + j; zero past the row.
-            Widen<V>(segment, in, rowSamples, start - reach, end + reach + L);
+            Widen<V>(segment, in, rowSamples, start - reach, end + reach + kMaxEdgeLanes + 8);
             // The next row's samples and outputs come from memory: each block
             // asks for those at its own place in the next row, so that they
             // arrive in a steady stream.
@@ -222,34 +227,39 @@ void HorizontalPassWide(const PassJob& job) {
                 MiddleOutputs<V, 1>(results, segment + (a - start), taps, n, bias);
                 std::memcpy(out + a, results, static_cast<std::size_t>(end - a) * sizeof(std::int16_t));
             }
+
+            if (start == reach) {
+                // Left edge, samples 0 .. reach - 1 (segment[j] is sample j):
+                // lane s, tap k reads sample s + 3(k - N).
+                const float* edge = segment - reach;
+                RepeatPixel(edgePixel, segment, edgeLanes);
+                for (int v = 0; v < edgeLanes; v += L) {
+                    Vec acc = V::Mul(V::LoadAligned(left.weight + v), V::LoadAligned(edgePixel + v));
+                    for (int k = 1; k <= 2 * n; ++k)
+                        acc = V::Add(acc,
+                                     V::Mul(V::LoadAligned(left.coefficient[k] + v), V::Load(edge + v + 3 * k)));
+                    V::Store1(results + v, V::Add(acc, bias));
+                }
+                std::memcpy(out, results, static_cast<std::size_t>(reach) * sizeof(std::int16_t));
+            }
+            if (end == middleEnd) {
+                // Right edge, samples rowSamples - reach .. rowSamples - 1:
+                // edge[j] is sample rowSamples - 2 reach + j, the last
+                // pixel's samples are edge[2 reach - 3 ..].
+                const float* edge = segment + (rowSamples - 2 * reach - (start - reach));
+                RepeatPixel(edgePixel, edge + 2 * reach - 3, edgeLanes);
+                for (int v = 0; v < edgeLanes; v += L) {
+                    Vec acc = V::Mul(V::LoadAligned(right.coefficient[0] + v), V::Load(edge + v));
+                    for (int k = 1; k <= 2 * n - 2; ++k)
+                        acc = V::Add(acc,
+                                     V::Mul(V::LoadAligned(right.coefficient[k] + v), V::Load(edge + v + 3 * k)));
+                    acc = V::Add(acc, V::Mul(V::LoadAligned(right.weight + v), V::LoadAligned(edgePixel + v)));
+                    V::Store1(results + v, V::Add(acc, bias));
+                }
+                std::memcpy(out + (rowSamples - reach), results, static_cast<std::size_t>(reach) * sizeof(std::int16_t));
+            }
             start = end;
         }
-
-        // Left edge, samples 0 .. reach - 1: edge[j] is sample j - reach.
-        Widen<V>(edge, in, rowSamples, -reach, edgeLanes + reach);
-        RepeatPixel(edgePixel, edge + reach, edgeLanes);
-        for (int v = 0; v < edgeLanes; v += L) {
-            Vec acc = V::Mul(V::LoadAligned(left.weight + v), V::LoadAligned(edgePixel + v));
-            for (int k = 1; k <= 2 * n; ++k)
-                acc = V::Add(acc, V::Mul(V::LoadAligned(left.coefficient[k] + v), V::Load(edge + v + 3 * k)));
-            V::Store1(results + v, V::Add(acc, bias));
-        }
-        std::memcpy(out, results, static_cast<std::size_t>(reach) * sizeof(std::int16_t));
-
-        // Right edge, samples rowSamples - reach .. rowSamples - 1: edge[j]
-        // is sample rowSamples - 2 reach + j; the last pixel's samples are
-        // edge[2 reach - 3 ..].
-        const int rightStart = rowSamples - reach;
-        Widen<V>(edge, in, rowSamples, rightStart - reach, rightStart + edgeLanes + reach);
-        RepeatPixel(edgePixel, edge + 2 * reach - 3, edgeLanes);
-        for (int v = 0; v < edgeLanes; v += L) {
-            Vec acc = V::Mul(V::LoadAligned(right.coefficient[0] + v), V::Load(edge + v));
-            for (int k = 1; k <= 2 * n - 2; ++k)
-                acc = V::Add(acc, V::Mul(V::LoadAligned(right.coefficient[k] + v), V::Load(edge + v + 3 * k)));
-            acc = V::Add(acc, V::Mul(V::LoadAligned(right.weight + v), V::LoadAligned(edgePixel + v)));
-            V::Store1(results + v, V::Add(acc, bias));
-        }
-        std::memcpy(out + rightStart, results, static_cast<std::size_t>(reach) * sizeof(std::int16_t));
     }
 }
 
