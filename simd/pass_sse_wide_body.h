@@ -376,7 +376,11 @@ void VerticalPassWide(const PassJob& job) {
     // row t lives in ring row t % rows. It holds the window of two output
     // rows, 2N + 2 source rows.
     const int rows = 2 * n + 2;
-    const int strip = MinInt(kRingCacheFloats / rows, kRingFloats / rows) / (K * L) * (K * L);
+    const int widest = MinInt(kRingCacheFloats / rows, kRingFloats / rows) / (K * L) * (K * L);
+    // As few strips as the widest allows, of equal width (no narrow last
+    // strip that pays a row's set-up for a few samples).
+    const int strips = (bandEnd - bandStart + widest - 1) / widest;
+    const int strip = MinInt(widest, RoundUpTo((bandEnd - bandStart + strips - 1) / strips, K * L));
     alignas(32) float ring[kRingFloats];
     alignas(32) std::int16_t results[8 * 2];
     ColumnTerms terms;
