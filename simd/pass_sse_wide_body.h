@@ -58,11 +58,12 @@ using Tap = float[4];
 constexpr int kMaxEdgeLanes = 48;
 // Output samples per segment of a row across.
 constexpr int kSegmentSamples = 3072;
-// Down the columns: the ring holds 2N + 1 widened rows of a strip of the
-// band. Its floats are kept within the first-level data cache (every
-// output row reads all of them), so the strips are narrower the longer the
-// kernel; kRingFloats bounds the strip for short kernels.
-constexpr int kRingCacheFloats = 8192;
+// Down the columns: the ring holds 2N + 2 widened rows of a strip of the
+// band (the window of two output rows). Its floats are kept to about the
+// size of a first-level data cache (every output row reads all of them),
+// so the strips are narrower the longer the kernel; kRingFloats (64 KiB on
+// the stack) bounds the strip for short kernels.
+constexpr int kRingCacheFloats = 10240;
 constexpr int kRingFloats = 16384;
 // How many rows ahead of the one being widened the vertical pass prefetches.
 constexpr int kPrefetchRows = 4;
