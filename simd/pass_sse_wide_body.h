@@ -67,6 +67,12 @@ constexpr int kRingCacheFloats = 10240;
 constexpr int kRingFloats = 16384;
 // How many rows ahead of the one being widened the vertical pass prefetches.
 constexpr int kPrefetchRows = 4;
+// Into the second-level cache: the first-level one holds the ring or the
+// widened segment, and lines fetched into it this early would be evicted
+// before their use.
+constexpr auto kPrefetchHint = _MM_HINT_T1;
+// Kernels up to this N get blocks across with their taps unrolled.
+constexpr int kUnrolledTaps = 4;
 constexpr bool kPairRows = true;
 constexpr bool kPairLoadOnce = true;
 constexpr int kRowBlock = 256;
@@ -135,7 +141,7 @@ void BuildEdgeLanes(EdgeLanes& left, EdgeLanes& right, const Tap* taps, int n) {
 // reads nothing and cannot fault).
 inline void Prefetch(const std::int16_t* at, int samples) {
     const auto* p = reinterpret_cast<const char*>(at);
-    for (int b = 0; b < 2 * samples; b += 64) _mm_prefetch(p + b, _MM_HINT_T0);
+    for (int b = 0; b < 2 * samples; b += 64) _mm_prefetch(p + b, kPrefetchHint);
 }
 
 // The three samples of one pixel, repeated over `lanes` lanes (and up to
@@ -151,14 +157,16 @@ inline void RepeatPixel(float* out, const float* pixel, int lanes) {
 
 // K vectors of middle outputs: f points at the sample 3N before the first
 // output sample; tap k reads f + 3k.
-template <class V, int K>
+template <class V, int K, int kN = 0>
 inline void MiddleOutputs(std::int16_t* out, const float* f, const Tap* taps, int n, typename V::Vec bias) {
+    if (kN != 0) n = kN;  // a kernel size known when compiling: the tap loop unrolls
     using Vec = typename V::Vec;
     constexpr int L = V::kLanes;
     Vec acc[K];
     Vec c = V::Broadcast(taps[0]);
 #pragma GCC unroll 16
     for (int i = 0; i < K; ++i) acc[i] = V::Mul(c, V::Load(f + i * L));
+#pragma GCC unroll 8
     for (int k = 1; k <= 2 * n; ++k) {
         c = V::Broadcast(taps[k]);
         const float* p = f + 3 * k;
@@ -168,6 +176,19 @@ inline void MiddleOutputs(std::int16_t* out, const float* f, const Tap* taps, in
 #pragma GCC unroll 16
     for (int i = 0; i < K; ++i) acc[i] = V::Add(acc[i], bias);
     StoreResults<V, K>(out, acc);
+}
+
+// K vectors of middle outputs, with the taps unrolled for short kernels.
+template <class V, int K>
+inline void MiddleBlock(std::int16_t* out, const float* f, const Tap* taps, int n, typename V::Vec bias) {
+    static_assert(kUnrolledTaps == 4, "one case per unrolled kernel size");
+    switch (n) {
+        case 1: MiddleOutputs<V, K, 1>(out, f, taps, n, bias); break;
+        case 2: MiddleOutputs<V, K, 2>(out, f, taps, n, bias); break;
+        case 3: MiddleOutputs<V, K, 3>(out, f, taps, n, bias); break;
+        case 4: MiddleOutputs<V, K, 4>(out, f, taps, n, bias); break;
+        default: MiddleOutputs<V, K>(out, f, taps, n, bias); break;
+    }
 }
 
 template <class V>
@@ -221,7 +242,7 @@ void HorizontalPassWide(const PassJob& job) {
                     Prefetch(in + stride + MinInt(a + reach, rowSamples - K * L), K * L);
                     Prefetch(out + stride + a, K * L);
                 }
-                MiddleOutputs<V, K>(out + a, segment + (a - start), taps, n, bias);
+                MiddleBlock<V, K>(out + a, segment + (a - start), taps, n, bias);
             }
             for (; a + L <= end; a += L) MiddleOutputs<V, 1>(out + a, segment + (a - start), taps, n, bias);
             if (a < end) {
