@@ -69,15 +69,21 @@ extern "C" void lowpass_xorps_end();
 
 // The guarded instruction, with labels around it so that the exception
 // handler can recognise a fault there and resume after it.
+// C names carry a leading underscore on 32-bit Windows only.
+#if defined(_WIN64)
+#define LOWPASS_C_NAME(name) #name
+#else
+#define LOWPASS_C_NAME(name) "_" #name
+#endif
 __asm__(
     ".text\n"
-    ".globl _lowpass_xorps_trial\n"
-    "_lowpass_xorps_trial:\n"
-    ".globl _lowpass_xorps_begin\n"
-    "_lowpass_xorps_begin:\n"
+    ".globl " LOWPASS_C_NAME(lowpass_xorps_trial) "\n"
+    LOWPASS_C_NAME(lowpass_xorps_trial) ":\n"
+    ".globl " LOWPASS_C_NAME(lowpass_xorps_begin) "\n"
+    LOWPASS_C_NAME(lowpass_xorps_begin) ":\n"
     "    xorps %xmm0, %xmm0\n"
-    ".globl _lowpass_xorps_end\n"
-    "_lowpass_xorps_end:\n"
+    ".globl " LOWPASS_C_NAME(lowpass_xorps_end) "\n"
+    LOWPASS_C_NAME(lowpass_xorps_end) ":\n"
     "    ret\n");
 extern "C" void lowpass_xorps_trial();
 
@@ -86,7 +92,11 @@ LONG CALLBACK TrialHandler(EXCEPTION_POINTERS* info) {
     if (at != reinterpret_cast<std::uintptr_t>(&lowpass_xorps_begin)) return EXCEPTION_CONTINUE_SEARCH;
     trialFault = 1;
     trialCode = info->ExceptionRecord->ExceptionCode;
+#if defined(_WIN64)
+    info->ContextRecord->Rip = reinterpret_cast<DWORD64>(&lowpass_xorps_end);
+#else
     info->ContextRecord->Eip = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(&lowpass_xorps_end));
+#endif
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 

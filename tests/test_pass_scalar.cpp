@@ -1,5 +1,7 @@
-// The portable engine's passes against a literal, per-tap model, and the
-// behaviours the other engines are compared with.
+// The portable engine's model, a literal per-tap one (test_engines.cpp
+// compares the engine with it on random frames, sizes, strides and tables,
+// lines shorter than the kernel among them), and the behaviours the other
+// engines are compared with.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -8,11 +10,10 @@
 
 #include "core/kernel.h"
 #include "core/pass_scalar.h"
+#include "tests/support/pass_check.h"
 #include "tools/standin_host/stand_in_host.h"
 
 using lowpass::standin::FramePair;
-using lowpass::standin::GuardedFrame;
-using lowpass::standin::Lcg;
 using lowpass::standin::StandInHost;
 
 namespace {
@@ -43,8 +44,6 @@ std::int16_t ModelSample(const std::vector<int>& line, int x, const std::int32_t
     return static_cast<std::int16_t>(static_cast<std::uint16_t>(static_cast<std::uint64_t>(shifted) & 0xffffu));
 }
 
-int Channel(const PIXEL_YC& p, int c) { return c == 0 ? p.y : (c == 1 ? p.cb : p.cr); }
-
 // Runs one pass of the scalar engine on a frame pair, over the whole
 // picture: source is edit, N is the host's taps slider.
 lowpass::PassJob JobFor(const StandInHost& host, const FramePair& frames, bool horizontal) {
@@ -59,63 +58,16 @@ lowpass::PassJob JobFor(const StandInHost& host, const FramePair& frames, bool h
 void RunHorizontal(StandInHost& host, FramePair& frames) { lowpass::HorizontalPassScalar(JobFor(host, frames, true)); }
 void RunVertical(StandInHost& host, FramePair& frames) { lowpass::VerticalPassScalar(JobFor(host, frames, false)); }
 
-void ExpectMatchesModel(FramePair& frames, bool horizontal, const std::int32_t* taps, int n) {
-    const GuardedFrame& src = frames.edit;
-    const GuardedFrame& dst = frames.temp;
-    for (int y = 0; y < src.h(); ++y)
-        for (int x = 0; x < src.w(); ++x)
-            for (int c = 0; c < 3; ++c) {
-                std::vector<int> line;
-                if (horizontal)
-                    for (int i = 0; i < src.w(); ++i) line.push_back(Channel(src.at(i, y), c));
-                else
-                    for (int i = 0; i < src.h(); ++i) line.push_back(Channel(src.at(x, i), c));
-                const std::int16_t want = ModelSample(line, horizontal ? x : y, taps, n);
-                const int got = Channel(dst.at(x, y), c);
-                ASSERT_EQ(got, want) << (horizontal ? "horizontal" : "vertical") << " pixel (" << x << "," << y
-                                     << ") channel " << c << " w=" << src.w() << " h=" << src.h() << " N=" << n;
-            }
-    std::string where;
-    EXPECT_TRUE(dst.SentinelsIntact(&where)) << where;
-    EXPECT_TRUE(src.SentinelsIntact(&where)) << where;
+std::vector<int> ScalarLine(const std::vector<int>& samples, const lowpass::KernelTables& t, int n, bool) {
+    std::vector<int> out;
+    for (int x = 0; x < static_cast<int>(samples.size()); ++x) out.push_back(ModelSample(samples, x, t.fixedTaps, n));
+    return out;
 }
 
 }  // namespace
 
-TEST(ScalarPasses, MatchPerTapModelOnRandomFramesAndKernels) {
-    Lcg rng(7);
-    for (int trial = 0; trial < 60; ++trial) {
-        const int n = rng.Range(1, 15);
-        const int w = rng.Range(1, 70);
-        const int h = rng.Range(1, 50);
-        const int maxW = w + rng.Range(0, 5);
-        StandInHost host;
-        host.SetTrack(1, 1, n);
-        // Random taps, some large enough that sums wrap.
-        const bool extreme = trial % 4 == 0;
-        for (int k = 0; k <= 2 * n; ++k) {
-            kernelCache.horizontal.fixedTaps[k] = extreme ? static_cast<std::int32_t>(rng.Next())
-                                                          : rng.Range(-20000, 70000);
-            kernelCache.vertical.fixedTaps[k] = extreme ? static_cast<std::int32_t>(rng.Next())
-                                                        : rng.Range(-20000, 70000);
-        }
-        for (bool horizontal : {true, false}) {
-            SCOPED_TRACE(trial);
-            FramePair frames(w, h, maxW, h + rng.Range(0, 2));
-            frames.edit.FillRandom(rng.Next(), -32768, 32767);
-            GuardedFrame before(w, h, maxW, frames.edit.maxH(), 9);
-            before.CopyPicture(frames.edit);
-            if (horizontal)
-                RunHorizontal(host, frames);
-            else
-                RunVertical(host, frames);
-            ExpectMatchesModel(frames, horizontal,
-                               horizontal ? kernelCache.horizontal.fixedTaps : kernelCache.vertical.fixedTaps, n);
-            std::string where;
-            EXPECT_TRUE(frames.edit.PictureEquals(before, &where)) << "source changed: " << where;
-        }
-    }
-}
+void lowpass::testing::ScalarModelAcross(const PassJob& job) { RunLineModel(job, true, ScalarLine); }
+void lowpass::testing::ScalarModelDown(const PassJob& job) { RunLineModel(job, false, ScalarLine); }
 
 TEST(ScalarPasses, UnitImpulseCopiesEverySixteenBitValue) {
     StandInHost host;

@@ -96,6 +96,27 @@ else
   failed=$((failed + 1))
 fi
 
+# The AviUtl2 plug-in: lowpass.auf2 and its package built for 64-bit
+# Windows; the file is checked, the 64-bit stand-in host runs it under
+# wine64 (tools/wine64-run.sh sets up build/wineprefix64 once) and compares
+# it with the native build of the same front end (the sanitizer build's),
+# and the package is unzipped and checked.
+if build mingw-x86_64; then
+  run_counted "lowpass.auf2: 64-bit DLL, exports, imports" bash tools/check-auf2.sh build/mingw-x86_64
+  if [ -x build/asan/tools/standin_host2/lowpass-host2 ]; then
+    run_counted "64-bit stand-in host: native and lowpass.auf2 under wine64 compared, the largest image" \
+      bash tools/compare-hosts2.sh build/asan build/mingw-x86_64
+    run_counted "lowpass.au2pkg.zip: tree, texts, names" \
+      bash tools/check-au2pkg.sh build/asan build/mingw-x86_64
+  else
+    failures+=("64-bit stand-in host comparison: no native build")
+    failed=$((failed + 1))
+  fi
+else
+  failures+=("build mingw-x86_64 failed")
+  failed=$((failed + 1))
+fi
+
 # The tests built for 32-bit Linux (g++ -m32, the plug-in's instruction-set
 # rules) and run on emulated processors. Each run names the processor's
 # CpuCaps and the faster implementations of the SSE arithmetic (SSE2, AVX2)

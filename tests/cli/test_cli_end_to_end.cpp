@@ -63,7 +63,7 @@ bool SplitY4m(const std::string& bytes, std::size_t frameBytes, Y4mClip& clip, s
     return true;
 }
 
-// The documented 8-bit map, in real numbers.
+// The 8-bit map of the README's Formats section, in real numbers.
 std::int16_t LumaIn(unsigned char v) { return static_cast<std::int16_t>(std::floor((v - 16) * 4096.0 / 219 + 0.5)); }
 std::int16_t ChromaIn(unsigned char v) { return static_cast<std::int16_t>(std::floor((v - 128) * 4096.0 / 224 + 0.5)); }
 char Out(double v) { return static_cast<char>(v < 0 ? 0 : (v > 255 ? 255 : static_cast<int>(v))); }

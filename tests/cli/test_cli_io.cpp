@@ -26,7 +26,7 @@ int Clip(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
 int RefLumaOut(int s) { return Clip(16 + static_cast<int>(std::floor(s * 219.0 / 4096.0 + 0.5))); }
 int RefChromaOut(int s) { return Clip(128 + static_cast<int>(std::floor(s * 224.0 / 4096.0 + 0.5))); }
 
-TEST(SampleMap, MatchesTheDocumentedFormulasForEveryValue) {
+TEST(SampleMap, MatchesTheRealNumberFormulasForEveryValue) {
     for (int v = 0; v < 256; ++v) {
         ASSERT_EQ(LumaFrom8(v), RefLumaIn(v)) << v;
         ASSERT_EQ(ChromaFrom8(v), RefChromaIn(v)) << v;

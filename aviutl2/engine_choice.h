@@ -1,0 +1,17 @@
+// Which engine's passes a call runs.
+#pragma once
+
+#include "core/frame_driver.h"
+
+namespace lowpass::auf2 {
+
+// With the SIMD box off, the portable engine. With it on, the fastest
+// implementation of the SSE arithmetic the processor runs (they all give
+// the same results); the MMX engine is not offered: every 64-bit processor
+// has SSE. The processor is asked once; nothing else is kept.
+const PassPair& ChoosePasses(bool simd);
+
+// The name of the engine ChoosePasses picks, for reports.
+const char* ChosenEngineName(bool simd);
+
+}  // namespace lowpass::auf2

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Runs the 64-bit stand-in host on the native build of the AviUtl2 front end
+# (lowpass-auf2.so) and, under wine64, on lowpass.auf2, and compares what
+# the two did: every "out" line (the table, the items, and the hash of
+# every filtered image) must be identical. Then runs the largest image
+# (16384 x 16384) on lowpass.auf2 under wine64.
+# Prints one PASS/FAIL line per check and "N passed, M failed".
+#   tools/compare-hosts2.sh NATIVE-BUILD-DIR [WINDOWS-BUILD-DIR]
+set -uo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+native="${1:?usage: compare-hosts2.sh NATIVE-BUILD-DIR [WINDOWS-BUILD-DIR]}"
+windows="${2:-$root/build/mingw-x86_64}"
+wine="$root/tools/wine64-run.sh"
+
+passed=0
+failed=0
+pass() { echo "PASS: $*"; passed=$((passed + 1)); }
+fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Counts the host's own checks into ours and says how it ended.
+run_host() {  # label output command...
+  local label=$1 out=$2
+  shift 2
+  "$@" >"$out.raw" 2>&1
+  local status=$?
+  tr -d '\r' <"$out.raw" >"$out"
+  local summary
+  summary=$(grep -E '^host: ' "$out" | tail -n 1)
+  if [ "$status" -eq 0 ] && [ -n "$summary" ]; then
+    pass "$label stand-in host: ${summary#host: }"
+  else
+    fail "$label stand-in host exited with status $status (${summary:-no summary})"
+    grep -E '^check FAIL' "$out" | head -n 20 | sed 's/^/    /'
+    tail -n 5 "$out" | sed 's/^/    /'
+  fi
+}
+
+run_host "native" "$work/native.txt" \
+  "$native/tools/standin_host2/lowpass-host2" "$native/aviutl2/lowpass-auf2.so"
+run_host "64-bit Windows (wine64)" "$work/windows.txt" \
+  "$wine" "$windows/tools/standin_host2/lowpass-host2.exe" "$windows/aviutl2/lowpass.auf2"
+
+grep -E '^out ' "$work/native.txt" >"$work/native.out"
+grep -E '^out ' "$work/windows.txt" >"$work/windows.out"
+lines=$(wc -l <"$work/native.out")
+frames=$(grep -c '^out frame ' "$work/native.out")
+if [ "$frames" -gt 0 ] && cmp -s "$work/native.out" "$work/windows.out"; then
+  pass "native and Windows plug-in gave identical results: $lines lines, $frames filtered images compared by hash"
+else
+  differing=$(diff "$work/native.out" "$work/windows.out" | grep -c '^<')
+  fail "native and Windows plug-in differ in $differing of $lines lines:"
+  diff "$work/native.out" "$work/windows.out" | head -n 12 | cut -c1-240 | sed 's/^/    /'
+fi
+
+# Calls share nothing: the two instances give the same results when the
+# other one runs first.
+run_host "native, instances the other way round" "$work/reverse.txt" \
+  "$native/tools/standin_host2/lowpass-host2" "$native/aviutl2/lowpass-auf2.so" --reverse
+forward=$(grep -E '^out instances ' "$work/native.txt")
+backward=$(grep -E '^out instances ' "$work/reverse.txt")
+if [ -n "$forward" ] && [ "$forward" = "$backward" ]; then
+  pass "two instances give the same results in either order (${forward#out instances })"
+else
+  fail "the instances' results depend on their order: '$forward' against '$backward'"
+fi
+
+# The editor's largest image, on the product only: natively the sanitizer
+# build would take minutes over it.
+run_host "64-bit Windows (wine64), 16384 x 16384" "$work/large.txt" \
+  "$wine" "$windows/tools/standin_host2/lowpass-host2.exe" "$windows/aviutl2/lowpass.auf2" --large
+grep -E '^check .*(16384|memory)' "$work/large.txt" | sed 's/^/    /'
+
+echo "compare-hosts2: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
