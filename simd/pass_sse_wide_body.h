@@ -23,16 +23,22 @@
 //                   then + 0.5.
 // The edge outputs of a row are computed together, each lane with its own
 // coefficient per tap: zero where the tap is not one of that output's
-// in-range taps. Adding the product 0 * p (p a finite sample) leaves every
-// accumulator as it was, up to the sign of a zero, which the final + 0.5
-// erases; so each lane's result is its own sequence's.
+// in-range taps. The product 0 * p (p a finite sample) is a zero, and
+// adding a zero leaves a non-zero accumulator exactly as it was in every
+// rounding mode (a denormal one too: where the control reads denormals as
+// zero, every later operation reads it so as well); a zero accumulator may
+// change its sign, which the final + 0.5 erases. So each lane's result is
+// its own sequence's.
 //
 // Down the columns, the band's samples are widened row by row into a ring
-// of float32 rows, in strips across the band; each output row is then a
-// short list of (coefficient, ring row) terms, the same for every lane:
+// of float32 rows, in strips across the band within blocks of rows; each
+// output row is then a short list of (coefficient, ring row) terms, the
+// same for every lane:
 //   top rows:    acc = W * s[0], then the in-range taps, then + 0.5;
 //   middle rows: acc = 0.5, then every tap in ascending k;
 //   bottom rows: acc = 0.5, the in-range taps, then acc += W * s[h - 1].
+// Two neighbouring middle rows are computed together, each ring row loaded
+// once for both, each row's sum in its own order.
 //
 // Edge weights W are summed in float32 from zero in ascending k, as the
 // reference passes sum them. Results are converted under the thread's
@@ -73,8 +79,8 @@ constexpr int kPrefetchRows = 4;
 constexpr auto kPrefetchHint = _MM_HINT_T1;
 // Kernels up to this N get blocks across with their taps unrolled.
 constexpr int kUnrolledTaps = 4;
-constexpr bool kPairRows = true;
-constexpr bool kPairLoadOnce = true;
+// Output rows per block down the columns: the pages of a block's rows stay
+// in the address translation caches while its strips are walked.
 constexpr int kRowBlock = 256;
 static_assert(3 * kMaxTaps <= kMaxEdgeLanes, "an edge run fits the edge lanes");
 
@@ -103,7 +109,7 @@ void Widen(float* out, const std::int16_t* line, int limit, int lo, int hi) {
     for (; i < hi; ++i) out[i - lo] = 0.0f;
 }
 
-// Stores `count` accumulators (count * V::kLanes results) at `out`.
+// Stores K accumulators (K * V::kLanes results) at `out`.
 template <class V, int K>
 inline void StoreResults(std::int16_t* out, const typename V::Vec (&acc)[K]) {
 #pragma GCC unroll 16
@@ -355,7 +361,7 @@ inline void ColumnPairOutputs(std::int16_t* out, std::int16_t* outNext, const fl
             Vec x = V::LoadAligned(p + i * L);
             // Loaded once into a register for both rows (the compiler would
             // rather fold the load into each multiplication).
-            if (kPairLoadOnce) __asm__("" : "+x"(x));
+            __asm__("" : "+x"(x));
             acc[i] = V::Add(acc[i], V::Mul(c, x));
             next[i] = V::Add(next[i], V::Mul(d, x));
         }
@@ -419,7 +425,7 @@ void VerticalPassWide(const PassJob& job) {
         int widened = MaxInt(blockStart - n, 0);
         for (int r = blockStart; r < blockEnd; ++r) {
             // Two middle rows at once where there are two.
-            const bool pair = kPairRows && r >= n && r + 1 < h - n && r + 1 < blockEnd;
+            const bool pair = r >= n && r + 1 < h - n && r + 1 < blockEnd;
             const int lowest = MinInt(r + n + (pair ? 1 : 0), h - 1);
             for (; widened <= lowest; ++widened)
                 Widen<V>(ring + static_cast<std::ptrdiff_t>(widened % rows) * strip,
