@@ -13,7 +13,7 @@ constexpr const char* kSseArithmetic[] = {"avx2", "sse2", "sse"};
 const Engine& Choose(bool simd) {
     if (simd) {
         // Asked once; the answer never changes.
-        static const int caps = ComposeCpuCaps();
+        static const int caps = ComposeCpuCaps() | ProbeSseImplementations();
         for (const char* name : kSseArithmetic) {
             const Engine* engine = FindEngine(name);
             if (engine != nullptr && CanRun(*engine, caps)) return *engine;

@@ -1,12 +1,24 @@
 // Timings of each engine's HorizontalPass and VerticalPass and of the frame
-// driver running both, at 720 x 480 and 1920 x 1080 with N = 3 and N = 15.
-// The tables are those kernel design builds for the Blackman window with
-// X = w/2 and Y = h/2, so the driver runs both passes; the frame holds
-// random samples in the host's nominal range. Engines the processor lacks
-// are not registered.
+// driver running both, at 720 x 480 and 1920 x 1080 with N = 3 and N = 15,
+// next to OpenCV's cv::sepFilter2D on the same frames with the same taps,
+// all on one thread. The tables are those kernel design builds for the
+// Blackman window with X = 0.44 w and Y = 0.44 h, so the driver runs both
+// passes; the frame holds random samples in the host's nominal range.
+// Engines the processor lacks are not registered.
+//
+// The engines of one cell are registered next to each other; with
+// --benchmark_repetitions and --benchmark_enable_random_interleaving they
+// alternate, so that each sees the same load on the machine. After the
+// run a table gives each cell's median times and the ratio of each
+// engine's CPU time to OpenCV's, both measured in that run.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 #include <string>
 #include <vector>
 
@@ -36,7 +48,7 @@ struct Setup {
     Setup(int w, int h, int n)
         : edit(static_cast<std::size_t>(w) * h),
           temp(static_cast<std::size_t>(w) * h),
-          settings{w / 2, h / 2, n, lowpass::kBlackmanWindow} {
+          settings{w * 44 / 100, h * 44 / 100, n, lowpass::kBlackmanWindow} {
         Lcg rng(static_cast<std::uint32_t>(w + h + n));
         for (PIXEL_YC& p : edit)
             p = PIXEL_YC{static_cast<std::int16_t>(rng.Range(0, 4096)), static_cast<std::int16_t>(rng.Range(-2048, 2048)),
@@ -73,25 +85,97 @@ void Run(benchmark::State& state, const lowpass::Engine* engine, What what, int 
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(w) * h);
 }
 
+// OpenCV's separable filter with the plug-in's own float taps (sseTaps):
+// 16SC3 in, CV_16S out, replicated border. A single pass is timed as the
+// other direction's kernel being the one tap 1.
+void RunOpenCv(benchmark::State& state, What what, int w, int h, int n) {
+    Setup s(w, h, n);
+    std::vector<float> across, down;
+    for (int k = 0; k <= 2 * n; ++k) {
+        across.push_back(s.cache.horizontal.sseTaps[k][0]);
+        down.push_back(s.cache.vertical.sseTaps[k][0]);
+    }
+    float one = 1.0f;
+    const cv::Mat source(h, w, CV_16SC3, s.edit.data());
+    const cv::Mat kernelX(1, what == What::Vertical ? 1 : 2 * n + 1, CV_32F,
+                          what == What::Vertical ? &one : across.data());
+    const cv::Mat kernelY(1, what == What::Horizontal ? 1 : 2 * n + 1, CV_32F,
+                          what == What::Horizontal ? &one : down.data());
+    cv::Mat result(h, w, CV_16SC3, s.temp.data());
+    for (auto _ : state) {
+        cv::sepFilter2D(source, result, CV_16S, kernelX, kernelY, cv::Point(-1, -1), 0, cv::BORDER_REPLICATE);
+        benchmark::DoNotOptimize(result.data);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(w) * h);
+}
+
+// The console output, then one table: for each cell of the frame driver
+// (both passes), each engine's median real and CPU time and its CPU time
+// over OpenCV's. Without repetitions the one measurement stands for the
+// median.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (!median && !(run.run_type == Run::RT_Iteration && run.repetitions <= 1)) continue;
+            const std::string name = run.run_name.function_name;
+            if (name.rfind("driver/", 0) != 0) continue;
+            const std::size_t slash = name.rfind('/');
+            times_[name.substr(0, slash)].push_back(
+                Times{name.substr(slash + 1), run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()});
+        }
+    }
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        if (times_.empty()) return;
+        std::printf("\nBoth passes on one thread, medians: real and CPU time in ms, and CPU time over OpenCV's\n");
+        for (const auto& [cell, engines] : times_) {
+            double opencv = 0.0;
+            for (const Times& t : engines)
+                if (t.engine == "opencv") opencv = t.cpu;
+            std::printf("%s\n", cell.c_str());
+            for (const Times& t : engines) {
+                std::printf("  %-8s %8.2f %8.2f", t.engine.c_str(), t.real, t.cpu);
+                if (opencv > 0.0 && t.engine != "opencv") std::printf("  %5.2fx", t.cpu / opencv);
+                std::printf("\n");
+            }
+        }
+    }
+
+private:
+    struct Times {
+        std::string engine;
+        double real, cpu;
+    };
+    std::map<std::string, std::vector<Times>> times_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int caps = lowpass::ComposeCpuCaps();
+    cv::setNumThreads(1);
+    const int caps = lowpass::ComposeCpuCaps() | lowpass::ProbeSseImplementations();
     const int sizes[2][2] = {{720, 480}, {1920, 1080}};
     for (What what : {What::Horizontal, What::Vertical, What::Driver})
         for (const auto& size : sizes)
-            for (int n : {3, 15})
+            for (int n : {3, 15}) {
+                const std::string cell = std::string(WhatName(what)) + "/" + std::to_string(size[0]) + "x" +
+                                         std::to_string(size[1]) + "/N=" + std::to_string(n) + "/";
                 for (const lowpass::Engine& engine : lowpass::Engines()) {
                     if (!lowpass::CanRun(engine, caps)) continue;
-                    const std::string name = std::string(WhatName(what)) + "/" + std::to_string(size[0]) + "x" +
-                                             std::to_string(size[1]) + "/N=" + std::to_string(n) + "/" + engine.name;
-                    benchmark::RegisterBenchmark(name.c_str(), Run, &engine, what, size[0], size[1], n)
-                        ->Unit(benchmark::kMillisecond)
-                        ->UseRealTime();
+                    benchmark::RegisterBenchmark((cell + engine.name).c_str(), Run, &engine, what, size[0], size[1], n)
+                        ->Unit(benchmark::kMillisecond);
                 }
+                benchmark::RegisterBenchmark((cell + "opencv").c_str(), RunOpenCv, what, size[0], size[1], n)
+                    ->Unit(benchmark::kMillisecond);
+            }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;
 }

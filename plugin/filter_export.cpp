@@ -20,6 +20,7 @@ extern "C" LP_EXPORT FILTER_DLL* LP_STDCALL GetFilterTable(void) {
     // host restored them.
     lowpass::InvalidateKernelCache(lowpass::kernelCache);
     lowpass::cpuCaps = lowpass::ComposeCpuCaps();
+    lowpass::sseImplementations = lowpass::ProbeSseImplementations();
     for (int& remembered : lowpass::windowMemory) remembered = 0;
     return &lowpass::filterDescriptor;
 }

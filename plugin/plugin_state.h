@@ -17,6 +17,13 @@ extern WindowWeights windowWeights;
 // What the processor allows: 0, kCpuCapsMmx, or kCpuCapsMmx | kCpuCapsSse.
 extern int cpuCaps;
 
+// Which faster implementations of the SSE arithmetic it allows as well:
+// kCpuCapsSse2, kCpuCapsAvx2 (never without SSE in cpuCaps).
+extern int sseImplementations;
+
+// The bits the engines' needs are checked against.
+inline int EngineCaps() { return cpuCaps | sseImplementations; }
+
 // Which window box the filter last left switched on (entries 1..4, aligned
 // with the check array; entry 0 unused).
 extern int windowMemory[5];

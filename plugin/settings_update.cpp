@@ -59,7 +59,7 @@ BOOL LP_CDECL UpdateSettings(FILTER* fp, int /*status*/) {
     // The SIMD box allows the vector engines; the fastest one the processor
     // and the system support is then used. With the box off the portable
     // engine runs, never MMX.
-    fp->func_proc = FrameProcFor(ChooseEngine(fp->check[kCheckSimd] != 0, cpuCaps));
+    fp->func_proc = FrameProcFor(ChooseEngine(fp->check[kCheckSimd] != 0, EngineCaps()));
     return TRUE;
 }
 

@@ -8,8 +8,10 @@
 namespace lowpass {
 
 // The engine the SIMD box and the processor choose: with the box on, the
-// most preferred engine of the table that a processor with capability word
-// `caps` can run (SSE, else MMX); with it off, the portable engine.
+// most preferred engine of the table that a processor with capability bits
+// `caps` (cpuCaps and the faster SSE implementations) can run: the SSE
+// arithmetic on AVX2, else on SSE2, else the reference SSE passes, else
+// MMX; with it off, the portable engine.
 const Engine& ChooseEngine(bool simdAllowed, int caps);
 
 BOOL LP_CDECL UpdateSettings(FILTER* fp, int status);

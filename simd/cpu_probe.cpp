@@ -17,11 +17,43 @@ namespace {
 
 constexpr std::uint32_t kEdxMmx = 1u << 23;
 constexpr std::uint32_t kEdxSse = 1u << 25;
+constexpr std::uint32_t kEdxSse2 = 1u << 26;
+constexpr std::uint32_t kEcxOsxsave = 1u << 27;
+constexpr std::uint32_t kEcxAvx = 1u << 28;
+constexpr std::uint32_t kLeaf7EbxAvx2 = 1u << 5;
+constexpr std::uint32_t kXcr0XmmYmm = (1u << 1) | (1u << 2);
 
 std::uint32_t NativeCpuidLeaf1Edx() {
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
     __cpuid(1, eax, ebx, ecx, edx);
     return edx;
+}
+
+std::uint32_t NativeCpuidMaxLeaf() {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    __cpuid(0, eax, ebx, ecx, edx);
+    return eax;
+}
+
+std::uint32_t NativeCpuidLeaf1Ecx() {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    __cpuid(1, eax, ebx, ecx, edx);
+    return ecx;
+}
+
+std::uint32_t NativeCpuidLeaf7Ebx() {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    __cpuid_count(7, 0, eax, ebx, ecx, edx);
+    return ebx;
+}
+
+// XGETBV with ECX = 0 (raises an illegal-instruction fault unless OSXSAVE
+// is set). Written as an instruction so that no instruction-set flag is
+// needed for this file.
+std::uint32_t NativeXgetbv0() {
+    std::uint32_t eax = 0, edx = 0;
+    __asm__ __volatile__("xgetbv" : "=a"(eax), "=d"(edx) : "c"(0));
+    return eax;
 }
 
 #if defined(_WIN32)
@@ -129,7 +161,8 @@ SseTrial NativeTryXorps() {
 }  // namespace
 
 const CpuProbeOps& NativeCpuProbeOps() {
-    static const CpuProbeOps ops{NativeCpuidLeaf1Edx, NativeTryXorps};
+    static const CpuProbeOps ops{NativeCpuidLeaf1Edx, NativeTryXorps,      NativeCpuidMaxLeaf,
+                                 NativeCpuidLeaf1Ecx, NativeCpuidLeaf7Ebx, NativeXgetbv0};
     return ops;
 }
 
@@ -149,6 +182,24 @@ int HasUsableSse(const CpuProbeOps& ops) {
 int ComposeCpuCaps(const CpuProbeOps& ops) {
     if (!HasMmx(ops)) return 0;
     return HasUsableSse(ops) ? (kCpuCapsMmx | kCpuCapsSse) : kCpuCapsMmx;
+}
+
+int HasUsableSse2(const CpuProbeOps& ops) {
+    if (!HasUsableSse(ops)) return 0;
+    return (ops.cpuidLeaf1Edx() & kEdxSse2) ? 1 : 0;
+}
+
+int HasUsableAvx2(const CpuProbeOps& ops) {
+    if (!HasUsableSse2(ops)) return 0;
+    const std::uint32_t ecx = ops.cpuidLeaf1Ecx();
+    if ((ecx & (kEcxOsxsave | kEcxAvx)) != (kEcxOsxsave | kEcxAvx)) return 0;
+    if ((ops.xgetbv0() & kXcr0XmmYmm) != kXcr0XmmYmm) return 0;
+    if (ops.cpuidMaxLeaf() < 7) return 0;
+    return (ops.cpuidLeaf7Ebx() & kLeaf7EbxAvx2) ? 1 : 0;
+}
+
+int ProbeSseImplementations(const CpuProbeOps& ops) {
+    return (HasUsableSse2(ops) ? kCpuCapsSse2 : 0) | (HasUsableAvx2(ops) ? kCpuCapsAvx2 : 0);
 }
 
 }  // namespace lowpass

@@ -9,6 +9,10 @@ namespace lowpass {
 // 3 (MMX and SSE).
 constexpr int kCpuCapsMmx = 1;
 constexpr int kCpuCapsSse = 2;
+// Bits beyond that word, for the faster implementations of the SSE
+// arithmetic; set only where SSE is usable, never part of the word itself.
+constexpr int kCpuCapsSse2 = 4;
+constexpr int kCpuCapsAvx2 = 8;
 
 // Outcome of executing one SSE instruction under an illegal-instruction guard.
 enum class SseTrial { Completed, IllegalInstruction, OtherFault };
@@ -18,6 +22,11 @@ enum class SseTrial { Completed, IllegalInstruction, OtherFault };
 struct CpuProbeOps {
     std::uint32_t (*cpuidLeaf1Edx)();
     SseTrial (*tryXorps)();
+    // What the wider implementations of the SSE arithmetic need to know.
+    std::uint32_t (*cpuidMaxLeaf)();   // EAX of CPUID leaf 0: the highest leaf there is
+    std::uint32_t (*cpuidLeaf1Ecx)();  // OSXSAVE (bit 27), AVX (bit 28)
+    std::uint32_t (*cpuidLeaf7Ebx)();  // AVX2 (bit 5); asked only when leaf 7 exists
+    std::uint32_t (*xgetbv0)();        // low half of XCR0; asked only when OSXSAVE is set
 };
 
 // The real processor and operating system.
@@ -26,5 +35,15 @@ const CpuProbeOps& NativeCpuProbeOps();
 int HasMmx(const CpuProbeOps& ops = NativeCpuProbeOps());
 int HasUsableSse(const CpuProbeOps& ops = NativeCpuProbeOps());
 int ComposeCpuCaps(const CpuProbeOps& ops = NativeCpuProbeOps());
+
+// The faster implementations of the SSE arithmetic, which need SSE usable
+// (as above) and more. SSE2: CPUID leaf 1 EDX bit 26; it works on the XMM
+// registers the SSE trial has shown the system saves. AVX2: CPUID leaf 7
+// EBX bit 5 and AVX (leaf 1 ECX bit 28), and the system saving the YMM
+// registers: OSXSAVE (leaf 1 ECX bit 27) and XCR0 bits 1 (XMM) and 2 (YMM).
+int HasUsableSse2(const CpuProbeOps& ops = NativeCpuProbeOps());
+int HasUsableAvx2(const CpuProbeOps& ops = NativeCpuProbeOps());
+// kCpuCapsSse2 and kCpuCapsAvx2 as they are usable.
+int ProbeSseImplementations(const CpuProbeOps& ops = NativeCpuProbeOps());
 
 }  // namespace lowpass

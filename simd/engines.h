@@ -14,8 +14,8 @@
 namespace lowpass {
 
 struct Engine {
-    const char* name;  // "scalar", "mmx", "sse"
-    int needs;         // capability bits the processor must offer (kCpuCapsMmx, kCpuCapsSse)
+    const char* name;  // "scalar", "mmx", "sse", "sse2", "avx2"
+    int needs;         // capability bits the processor must offer (kCpuCaps...)
     // The passes as a front end runs them: a vector pass given a line too
     // short for its kernel (possible only with targets below the sliders'
     // range) hands the band to the portable pass, which handles any size.
@@ -24,7 +24,7 @@ struct Engine {
 
 // Every engine, in the order the SIMD box prefers them: the portable one
 // first, the most preferred last.
-constexpr std::size_t kEngineCount = 3;
+constexpr std::size_t kEngineCount = 5;
 std::span<const Engine> Engines();
 
 // The engine of that name, or null.

@@ -1,8 +1,10 @@
 // The processor probe: the composition 0 / 1 / 3 from injected
-// processor answers, the native answer on this machine, the real
-// illegal-instruction guard, and, when LOWPASS_EXPECT_CPU_CAPS is set (the
-// emulated-processor runs set it), that the probe saw the processor the run
-// was started on.
+// processor answers, which faster SSE implementations may run (AVX2 only
+// with the YMM state enabled by the system), the native answer on this
+// machine, the real illegal-instruction guard, and, when
+// LOWPASS_EXPECT_CPU_CAPS and LOWPASS_EXPECT_SSE_IMPLEMENTATIONS are set
+// (the emulated-processor runs set them), that the probe saw the processor
+// the run was started on.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -35,7 +37,7 @@ SseTrial FakeTrial() {
     ++fakeTrials;
     return fakeTrial;
 }
-const CpuProbeOps kFake{FakeCpuid, FakeTrial};
+const CpuProbeOps kFake{FakeCpuid, FakeTrial, nullptr, nullptr, nullptr, nullptr};
 
 struct Answer {
     int hasMmx, hasUsableSse, caps, trials;
@@ -121,6 +123,116 @@ TEST(CpuProbe, OnlyBits23And25OfEdxCount) {
         EXPECT_EQ(Probe(other | kMmxBit, SseTrial::Completed).caps, 1) << "bit " << bit;
         EXPECT_EQ(Probe(other | kMmxBit | kSseBit, SseTrial::Completed).caps, 3) << "bit " << bit;
     }
+}
+
+// --- The faster SSE implementations' probe, with injected answers. ---------
+
+namespace {
+
+constexpr std::uint32_t kMmx = 1u << 23, kSse = 1u << 25, kSse2 = 1u << 26;
+constexpr std::uint32_t kOsxsave = 1u << 27, kAvx = 1u << 28, kAvx2 = 1u << 5;
+
+struct FakeCpu {
+    std::uint32_t edx, ecx, maxLeaf, leaf7Ebx, xcr0;
+    SseTrial trial;
+    int leaf7Asked, xgetbvAsked;
+};
+FakeCpu fake{};
+
+const CpuProbeOps kFakeOps{
+    [] { return fake.edx; },
+    [] { return fake.trial; },
+    [] { return fake.maxLeaf; },
+    [] { return fake.ecx; },
+    [] {
+        ++fake.leaf7Asked;
+        return fake.maxLeaf >= 7 ? fake.leaf7Ebx : 0xffffffffu;  // a processor without leaf 7 answers garbage
+    },
+    [] {
+        ++fake.xgetbvAsked;
+        return (fake.ecx & kOsxsave) ? fake.xcr0 : 0xffffffffu;  // would fault: count it, answer garbage
+    },
+};
+
+// A processor and system with everything: MMX, SSE, SSE2, AVX, AVX2, the
+// YMM state enabled.
+FakeCpu Everything() { return FakeCpu{kMmx | kSse | kSse2, kOsxsave | kAvx, 13, kAvx2, 0x7, SseTrial::Completed, 0, 0}; }
+
+struct Wide {
+    int sse2, avx2;
+};
+Wide ProbeWide(const FakeCpu& cpu) {
+    fake = cpu;
+    return Wide{lowpass::HasUsableSse2(kFakeOps), lowpass::HasUsableAvx2(kFakeOps)};
+}
+
+}  // namespace
+
+TEST(WideSseProbe, Avx2NeedsTheYmmStateEnabledByTheSystem) {
+    EXPECT_EQ(ProbeWide(Everything()).avx2, 1);
+    // The processor reports AVX2, the system saves only the x87 and XMM
+    // registers (XCR0 = 3), or not the XMM ones (XCR0 = 5): no AVX2.
+    for (std::uint32_t xcr0 : {0x1u, 0x3u, 0x5u, 0x2u, 0x4u}) {
+        FakeCpu cpu = Everything();
+        cpu.xcr0 = xcr0;
+        const Wide wide = ProbeWide(cpu);
+        EXPECT_EQ(wide.avx2, 0) << "XCR0 " << xcr0;
+        EXPECT_EQ(wide.sse2, 1) << "XCR0 " << xcr0;
+    }
+    // No OSXSAVE: XGETBV would fault, so it is not executed.
+    FakeCpu cpu = Everything();
+    cpu.ecx = kAvx;
+    EXPECT_EQ(ProbeWide(cpu).avx2, 0);
+    EXPECT_EQ(fake.xgetbvAsked, 0);
+}
+
+TEST(WideSseProbe, Avx2NeedsTheProcessorsAvxAndAvx2Bits) {
+    FakeCpu cpu = Everything();
+    cpu.leaf7Ebx = ~kAvx2;
+    EXPECT_EQ(ProbeWide(cpu).avx2, 0) << "leaf 7 without AVX2";
+    cpu = Everything();
+    cpu.ecx = kOsxsave;
+    EXPECT_EQ(ProbeWide(cpu).avx2, 0) << "AVX2 without AVX";
+    // A processor whose highest leaf is below 7 is not asked leaf 7 (it
+    // would answer with another leaf's bits).
+    cpu = Everything();
+    cpu.maxLeaf = 6;
+    EXPECT_EQ(ProbeWide(cpu).avx2, 0);
+    EXPECT_EQ(fake.leaf7Asked, 0);
+}
+
+TEST(WideSseProbe, BothNeedUsableSseAndSse2) {
+    const Wide all = ProbeWide(Everything());
+    EXPECT_EQ(all.sse2, 1);
+    EXPECT_EQ(all.avx2, 1);
+    FakeCpu cpu = Everything();
+    cpu.trial = SseTrial::IllegalInstruction;  // the system has not enabled the SSE state
+    Wide wide = ProbeWide(cpu);
+    EXPECT_EQ(wide.sse2, 0);
+    EXPECT_EQ(wide.avx2, 0);
+    cpu = Everything();
+    cpu.edx = kMmx | kSse;  // a Pentium III
+    wide = ProbeWide(cpu);
+    EXPECT_EQ(wide.sse2, 0);
+    EXPECT_EQ(wide.avx2, 0);
+    cpu = Everything();
+    cpu.edx = kSse | kSse2;  // no MMX: CpuCaps 0, nothing vector runs
+    wide = ProbeWide(cpu);
+    EXPECT_EQ(wide.sse2, 0);
+    EXPECT_EQ(wide.avx2, 0);
+    EXPECT_EQ(fake.xgetbvAsked, 0);
+}
+
+TEST(WideSseProbe, MatchesTheProcessorTheRunWasStartedOn) {
+    // The emulated-processor runs name what the probe must find:
+    // LOWPASS_EXPECT_SSE_IMPLEMENTATIONS is "none", "sse2" or "sse2,avx2".
+    const char* expected = std::getenv("LOWPASS_EXPECT_SSE_IMPLEMENTATIONS");
+    const int sse2 = lowpass::HasUsableSse2(), avx2 = lowpass::HasUsableAvx2();
+    const std::string found = sse2 ? (avx2 ? "sse2,avx2" : "sse2") : (avx2 ? "avx2 without sse2" : "none");
+    std::printf("[ probe ] faster SSE implementations usable here: %s\n", found.c_str());
+    if (expected == nullptr || *expected == '\0')
+        GTEST_SKIP() << "LOWPASS_EXPECT_SSE_IMPLEMENTATIONS is not set: no processor named for this run";
+    EXPECT_EQ(found, expected);
 }
 
 // --- This machine. ----------------------------------------------------------

@@ -10,11 +10,9 @@
 // Adding an implementation is one entry of kImplementations: its name, what
 // the processor must offer, its two passes (and what runs after them), the
 // model it must equal (a plain model of its own arithmetic, or a reference
-// implementation), and which table form it reads. A faster implementation
-// of the SSE arithmetic, say, would be
-//   {"sse2", kCpuCapsSse2, {HorizontalPassSse2, VerticalPassSse2, ClearMmxState},
-//    {HorizontalPassSse, VerticalPassSse, ClearMmxState}, Taps::Float, false},
-// An implementation the processor cannot run is skipped with a message that
+// implementation), and which table form it reads: the faster
+// implementations of the SSE arithmetic ("sse2", "avx2") must equal the
+// reference SSE passes. An implementation the processor cannot run is skipped with a message that
 // says why. The checks through the plug-in's frame entry run for the names
 // the plug-in's engine table has; the distance to the portable engine for
 // every implementation that reads the MMX or float tables.
@@ -41,6 +39,7 @@
 #include "simd/mmx_state.h"
 #include "simd/pass_mmx.h"
 #include "simd/pass_sse.h"
+#include "simd/pass_sse_wide.h"
 #include "tests/support/pass_check.h"
 #include "tests/support/tight_frame.h"
 #include "tools/standin_host/stand_in_host.h"
@@ -81,6 +80,11 @@ const Implementation kImplementations[] = {
      {t::MmxModelAcross, t::MmxModelDown, nullptr}, Taps::Mmx, false},
     {"sse", lowpass::kCpuCapsSse, {lowpass::HorizontalPassSse, lowpass::VerticalPassSse, lowpass::ClearMmxState},
      {t::SseModelAcross, t::SseModelDown, nullptr}, Taps::Float, false},
+    {"sse2", lowpass::kCpuCapsSse | lowpass::kCpuCapsSse2, {lowpass::HorizontalPassSse2, lowpass::VerticalPassSse2, nullptr},
+     {lowpass::HorizontalPassSse, lowpass::VerticalPassSse, lowpass::ClearMmxState}, Taps::Float, false},
+    {"avx2", lowpass::kCpuCapsSse | lowpass::kCpuCapsSse2 | lowpass::kCpuCapsAvx2,
+     {lowpass::HorizontalPassAvx2, lowpass::VerticalPassAvx2, nullptr},
+     {lowpass::HorizontalPassSse, lowpass::VerticalPassSse, lowpass::ClearMmxState}, Taps::Float, false},
 };
 
 void PrintTo(const Implementation& implementation, std::ostream* out) { *out << implementation.name; }
@@ -528,7 +532,162 @@ TEST_P(EnginePasses, BandsInAnyOrderGiveTheWholePassAndWriteOnlyTheirLines) {
     }
 }
 
+TEST_P(EnginePasses, LongRowsAndFramesOfManyStripsAndRowBlocks) {
+    // The SSE2 and AVX2 passes widen a row in segments of up to 3072
+    // samples, and walk a band down in strips (a few hundred samples wide,
+    // narrower the longer the kernel) within blocks of 256 rows: rows of up
+    // to 1920 pixels, with the middle run a few samples either side of a
+    // segment's end; frames wide and tall enough for several strips and
+    // blocks, with bands that start and end anywhere.
+    const Implementation& implementation = GetParam();
+    Lcg rng(4103);
+    int cases = 0;
+    for (int n : {1, 3, 8, 15}) {
+        for (int w : {1024 + 2 * n - 1, 1024 + 2 * n, 1024 + 2 * n + 1, 1920}) {
+            const CaseShape shape{w, 2, w + rng.Range(0, 3), 2, w == 1920 ? BufferKind::TightEnd : BufferKind::Guarded};
+            PassTables tables;
+            const std::string kind = RandomTables(rng, tables.tables, n, w);
+            ASSERT_TRUE(MatchesModel(implementation, true, shape, tables, n, rng, "long row, " + kind));
+            ++cases;
+        }
+        if (n < 8) continue;
+        for (int h : {2 * n + 1 + 256, 560}) {
+            const int w = rng.Range(200, 300);
+            const CaseShape shape{w, h, w + rng.Range(0, 3), h, h == 560 ? BufferKind::TightEnd : BufferKind::Guarded};
+            PassTables tables;
+            const std::string kind = RandomTables(rng, tables.tables, n, h);
+            ASSERT_TRUE(MatchesModel(implementation, false, shape, tables, n, rng, "tall frame, " + kind));
+            ++cases;
+        }
+    }
+    std::printf("[ %s long rows, tall frames ] %d cases equal the model\n", implementation.name, cases);
+}
+
 INSTANTIATE_TEST_SUITE_P(Implementations, EnginePasses, ::testing::ValuesIn(kImplementations), NameOf);
+
+// ---------------------------------------------------------------------------
+// The float arithmetic at its limits: the conversion under the thread's
+// rounding control, and sums beyond the int32 range.
+
+bool ReadsFloatTaps(const Implementation& implementation) { return implementation.taps == Taps::Float; }
+
+// Checked against another implementation (which follows the thread's
+// rounding control as it does), not against a plain model (which rounds to
+// nearest whatever the control says).
+bool ChecksAgainstAnImplementation(const Implementation& implementation) {
+    return implementation.taps == Taps::Float && implementation.model.horizontal == lowpass::HorizontalPassSse;
+}
+
+// The thread's MXCSR, read and written with the plain instructions (this
+// file is built without SSE in the 32-bit configurations; it runs them only
+// where SSE is usable).
+std::uint32_t ReadMxcsr() {
+    std::uint32_t value = 0;
+    __asm__ __volatile__("stmxcsr %0" : "=m"(value));
+    return value;
+}
+void WriteMxcsr(std::uint32_t value) { __asm__ __volatile__("ldmxcsr %0" : : "m"(value)); }
+
+constexpr std::uint32_t kRoundingMask = 3u << 13;
+const struct {
+    std::uint32_t bits;
+    const char* name;
+} kRoundingModes[] = {{1u << 13, "down"}, {2u << 13, "up"}, {3u << 13, "toward zero"}};
+
+// Sets the rounding control for its lifetime.
+class RoundingMode {
+public:
+    explicit RoundingMode(std::uint32_t bits) : saved_(ReadMxcsr()) { WriteMxcsr((saved_ & ~kRoundingMask) | bits); }
+    ~RoundingMode() { WriteMxcsr(saved_); }
+    RoundingMode(const RoundingMode&) = delete;
+    RoundingMode& operator=(const RoundingMode&) = delete;
+
+private:
+    std::uint32_t saved_;
+};
+
+class FloatArithmetic : public ::testing::TestWithParam<Implementation> {
+protected:
+    void SetUp() override {
+        const std::string missing =
+            lowpass::testing::MissingCaps(GetParam().needs, std::string("the ") + GetParam().name + " implementation");
+        if (!missing.empty()) GTEST_SKIP() << missing;
+    }
+};
+
+TEST_P(FloatArithmetic, PositiveSumBeyondInt32GivesMinus32768) {
+    // c[N] = 2^17 on 32767 gives 4294836224: outside int32, the conversion
+    // gives 0x80000000, which saturates to -32768, not 32767; on -32768 it
+    // gives -2^32, -32768 as well. Every output of both passes.
+    PassTables tables;
+    for (int k = 0; k < 3; ++k)
+        for (int lane = 0; lane < 4; ++lane) tables.tables.sseTaps[k][lane] = k == 1 ? 131072.0f : 0.0f;
+    for (bool across : {true, false}) {
+        const int length = 40, other = 3;
+        const int w = across ? length : other, h = across ? other : length;
+        GuardedFrame source(w, h, w + 1, h, 1), destination(w, h, w + 1, h, 2);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) source.at(x, y) = PIXEL_YC{32767, -32768, 1};
+        RunPair(GetParam().passes, across, tables.Job(source.data(), destination.data(), w, h, w + 1, 1, across));
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const PIXEL_YC& p = destination.at(x, y);
+                ASSERT_TRUE(p.y == -32768 && p.cb == -32768 && p.cr == 32767)
+                    << GetParam().name << (across ? " across" : " down") << " at (x=" << x << ", y=" << y
+                    << "): " << p.y << ", " << p.cb << ", " << p.cr << " (want -32768, -32768, 32767)";
+            }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Implementations, FloatArithmetic, ::testing::ValuesIn(Select(ReadsFloatTaps)), NameOf);
+
+class FloatRounding : public FloatArithmetic {};
+
+TEST_P(FloatRounding, ConversionFollowsTheThreadsRoundingControl) {
+    // Under each non-default rounding mode the implementation equals the
+    // reference under the same mode, on random frames; and the modes do
+    // change frames (against round to nearest), so an implementation that
+    // rounded its own way would be caught. MXCSR is restored after each
+    // case.
+    const Implementation& implementation = GetParam();
+    const int cases = RandomCaseCount(150);
+    long long changed[3] = {0, 0, 0};
+    for (int i = 0; i < cases; ++i) {
+        const bool across = i % 2 == 0;
+        const int n = 1 + i / 2 % 15;
+        Lcg shapes(7100 + static_cast<std::uint32_t>(i));
+        const CaseShape shape = RandomShape(shapes, n, across, false);
+        PassTables tables;
+        for (int k = 0; k <= 2 * n; ++k) {
+            const float tap = static_cast<float>(shapes.Range(-32, 96)) / 128.0f;
+            for (int lane = 0; lane < 4; ++lane) tables.tables.sseTaps[k][lane] = tap;
+        }
+        const int w = shape.w, h = shape.h;
+        Lcg samples(7200 + static_cast<std::uint32_t>(i));
+        const Picture input = RandomPicture(samples, w, h);
+        GuardedFrame source(w, h, w, h, 1), nearest(w, h, w, h, 2);
+        Fill(source, input);
+        RunPair(implementation.passes, across, tables.Job(source.data(), nearest.data(), w, h, w, n, across));
+        for (int m = 0; m < 3; ++m) {
+            RoundingMode mode(kRoundingModes[m].bits);
+            Lcg rng(7300 + static_cast<std::uint32_t>(i));
+            ASSERT_TRUE(MatchesModel(implementation, across, shape, tables, n, rng,
+                                     std::string("rounding ") + kRoundingModes[m].name + ", case " + std::to_string(i)));
+            GuardedFrame rounded(w, h, w, h, 3);
+            RunPair(implementation.passes, across, tables.Job(source.data(), rounded.data(), w, h, w, n, across));
+            const Picture a = PictureOf(nearest, w, h), b = PictureOf(rounded, w, h);
+            for (std::size_t s = 0; s < a.samples.size(); ++s) changed[m] += a.samples[s] != b.samples[s];
+        }
+        ASSERT_EQ(ReadMxcsr() & kRoundingMask, 0u) << "MXCSR's rounding control was not restored";
+    }
+    std::printf("[ %s ] %d cases under each rounding mode equal the reference; samples unlike round to nearest's: "
+                "down %lld, up %lld, toward zero %lld\n",
+                implementation.name, cases, changed[0], changed[1], changed[2]);
+    for (int m = 0; m < 3; ++m) EXPECT_GT(changed[m], 0) << "rounding " << kRoundingModes[m].name << " changed nothing";
+}
+
+INSTANTIATE_TEST_SUITE_P(Implementations, FloatRounding, ::testing::ValuesIn(Select(ChecksAgainstAnImplementation)),
+                         NameOf);
 
 // ---------------------------------------------------------------------------
 // Through the plug-in's frame entry, for the implementations that are

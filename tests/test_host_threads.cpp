@@ -40,6 +40,7 @@ constexpr Shape kShapes[] = {
     {6, 37, 9, 3, 32, 2},     // 6 columns: bands of 0 and 1 column down
     {97, 5, 100, 64, 2, 3},   // 5 rows: bands of 0 and 1 row across; too short for the kernel down
     {123, 45, 130, 61, 22, 15},
+    {257, 70, 264, 100, 30, 4},  // long enough for the wide engines' blocks and strips
 };
 
 std::string Label(const Shape& s) {
@@ -63,7 +64,7 @@ protected:
     void SetUp() override {
         GetFilterTable();
         engine_ = &lowpass::Engines()[GetParam()];
-        if (!lowpass::CanRun(*engine_, lowpass::cpuCaps))
+        if (!lowpass::CanRun(*engine_, lowpass::EngineCaps()))
             GTEST_SKIP() << "this processor or system cannot run the " << engine_->name << " engine";
         host_ = std::make_unique<StandInHost>(GetFilterTable());
         host_->filter.func_update(&host_->filter, 0);  // Blackman, as the defaults
@@ -193,7 +194,7 @@ TEST(HostThreadsMxcsr, WorkersConvertUnderTheCallersRoundingMode) {
     const Shape s{64, 40, 70, 32, 20, 3};
     int engines = 0;
     for (const lowpass::Engine& engine : lowpass::Engines()) {
-        if ((engine.needs & lowpass::kCpuCapsSse) == 0 || !lowpass::CanRun(engine, lowpass::cpuCaps)) continue;
+        if ((engine.needs & lowpass::kCpuCapsSse) == 0 || !lowpass::CanRun(engine, lowpass::EngineCaps())) continue;
         ++engines;
         StandInHost host(GetFilterTable());
         host.filter.func_update(&host.filter, 0);

@@ -11,17 +11,22 @@
 // excess precision) still rounds each step to float32 (this file is also
 // built with -ffloat-store there).
 //
-// On a processor without usable SSE the examples are skipped and say so.
+// The examples run for each implementation of the arithmetic (the
+// reference passes, SSE2, AVX2); one the processor or system cannot run is
+// skipped and says so.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
+#include <ostream>
+#include <string>
 #include <vector>
 
 #include "core/kernel.h"
 #include "core/pass_scalar.h"
 #include "simd/cpu_probe.h"
 #include "simd/pass_sse.h"
+#include "simd/pass_sse_wide.h"
 #include "tests/support/pass_check.h"
 
 using lowpass::KernelTables;
@@ -114,13 +119,30 @@ PassTables SseTables(const std::vector<float>& taps) {
     return t;
 }
 
-class SseExamples : public ::testing::Test {
+struct Implementation {
+    const char* name;
+    int needs;
+    lowpass::Pass across;
+    lowpass::Pass down;
+};
+
+const Implementation kImplementations[] = {
+    {"sse", lowpass::kCpuCapsSse, lowpass::HorizontalPassSse, lowpass::VerticalPassSse},
+    {"sse2", lowpass::kCpuCapsSse | lowpass::kCpuCapsSse2, lowpass::HorizontalPassSse2, lowpass::VerticalPassSse2},
+    {"avx2", lowpass::kCpuCapsSse | lowpass::kCpuCapsSse2 | lowpass::kCpuCapsAvx2, lowpass::HorizontalPassAvx2,
+     lowpass::VerticalPassAvx2},
+};
+
+void PrintTo(const Implementation& implementation, std::ostream* out) { *out << implementation.name; }
+
+class SseExamples : public ::testing::TestWithParam<Implementation> {
 protected:
     void SetUp() override {
-        const std::string missing = lowpass::testing::MissingCaps(lowpass::kCpuCapsSse, "the SSE engine");
+        const std::string missing =
+            lowpass::testing::MissingCaps(GetParam().needs, std::string("the ") + GetParam().name + " implementation");
         if (!missing.empty()) GTEST_SKIP() << missing;
     }
-    static lowpass::Pass Pass(bool across) { return across ? lowpass::HorizontalPassSse : lowpass::VerticalPassSse; }
+    lowpass::Pass Pass(bool across) const { return across ? GetParam().across : GetParam().down; }
 };
 
 }  // namespace
@@ -128,7 +150,7 @@ protected:
 void lowpass::testing::SseModelAcross(const PassJob& job) { RunLineModel(job, true, SseLine); }
 void lowpass::testing::SseModelDown(const PassJob& job) { RunLineModel(job, false, SseLine); }
 
-TEST_F(SseExamples, RampOfFiveAndTheScalarEngine) {
+TEST_P(SseExamples, RampOfFiveAndTheScalarEngine) {
     // N = 2, entries 0.0625, 0.25, 0.375, 0.25, 0.0625; y samples 0, 16, 32,
     // 48, 64 give 6, 18, 32, 48, 58; the portable engine 6, 17, 32, 47, 58.
     // Output 0 is 6.5 before the conversion (a tie, rounded to even).
@@ -148,7 +170,7 @@ TEST_F(SseExamples, RampOfFiveAndTheScalarEngine) {
     }
 }
 
-TEST_F(SseExamples, UniformRows) {
+TEST_P(SseExamples, UniformRows) {
     // N = 1, entries 0.25, 0.5, 0.25: 101 gives 102, 100 stays 100, -3
     // becomes -2, -4 stays -4.
     const PassTables t = SseTables({0.25f, 0.5f, 0.25f});
@@ -164,16 +186,16 @@ TEST_F(SseExamples, UniformRows) {
         }
 }
 
-TEST_F(SseExamples, UnitImpulseRaisesOddSamples) {
+TEST_P(SseExamples, UnitImpulseRaisesOddSamples) {
     // 1.0 at the centre: even samples stay, odd ones rise by one (s + 0.5 is
     // a tie, rounded to even), 32767 stays by saturation, -32767 becomes
     // -32766. Every 16-bit value.
-    lowpass::testing::ExpectEverySixteenBitValue(lowpass::HorizontalPassSse, lowpass::VerticalPassSse,
+    lowpass::testing::ExpectEverySixteenBitValue(Pass(true), Pass(false),
                                                  SseTables({0.0f, 1.0f, 0.0f}), 1,
                                                  [](int s) { return s % 2 == 0 || s == 32767 ? s : s + 1; });
 }
 
-TEST_F(SseExamples, ColumnOfThree) {
+TEST_P(SseExamples, ColumnOfThree) {
     // N = 1, entries 0.25, 0.5, 0.25; w = 1, h = 3, y = 1, 2, 4: results 2,
     // 3, 4 (top 1.25 + 0.5 = 1.75; middle 0.5 first, 2.75; bottom 4). The
     // row's single group has three lanes that carry samples.
@@ -182,11 +204,11 @@ TEST_F(SseExamples, ColumnOfThree) {
     src.at(0, 0) = PIXEL_YC{1, 1, 1};
     src.at(0, 1) = PIXEL_YC{2, 2, 2};
     src.at(0, 2) = PIXEL_YC{4, 4, 4};
-    auto dst = RunPass(lowpass::VerticalPassSse, false, src, 1, t);
+    auto dst = RunPass(Pass(false), false, src, 1, t);
     for (int c = 0; c < 3; ++c) EXPECT_EQ(LineOf(*dst, false, 0, c), (std::vector<int>{2, 3, 4})) << c;
 }
 
-TEST_F(SseExamples, Saturation) {
+TEST_P(SseExamples, Saturation) {
     // N = 1, entries -0.125, 1.25, -0.125: 0, 30000, 0 gives -3750, 32767,
     // -3750; 0, -30000, 0 gives 3750, -32768, 3750.
     const PassTables t = SseTables({-0.125f, 1.25f, -0.125f});
@@ -201,7 +223,7 @@ TEST_F(SseExamples, Saturation) {
     }
 }
 
-TEST_F(SseExamples, NOneEdgeWeights) {
+TEST_P(SseExamples, NOneEdgeWeights) {
     // With N = 1 the left and right runs are one output each, with edge
     // weights c[0] + c[1] and c[1] + c[2]; an asymmetric table tells them
     // apart.
@@ -216,7 +238,7 @@ TEST_F(SseExamples, NOneEdgeWeights) {
     }
 }
 
-TEST_F(SseExamples, BiasPositionMattersInEveryRunOrder) {
+TEST_P(SseExamples, BiasPositionMattersInEveryRunOrder) {
     // A middle output built so that 0.5 first and 0.5 last round apart:
     // taps 1024, -1024, 1/32 on samples 16384, 16384, 96. With 0.5 first
     // (vertical middle rows), 0.5 + 2^24 rounds to 2^24 (ties to even) and
@@ -250,4 +272,21 @@ TEST_F(SseExamples, BiasPositionMattersInEveryRunOrder) {
                         << (across ? "across" : "down") << " line " << index << " channel " << c;
         }
     }
+    // Down, middle rows an implementation may compute two at a time: each
+    // keeps 0.5 first. In y the upper row of the pair (1, 2) cancels, in cb
+    // the lower one: 3 each (0.5 last would give 4).
+    {
+        const PassTables t = SseTables({1024.0f, -1024.0f, 1.0f / 32.0f});
+        const std::vector<int> lines[3] = {
+            {16384, 16384, 96, 16384, 0}, {0, 16384, 16384, 96, 0}, {16384, 16384, 96, 16384, 0}};
+        auto src = FrameOfLines(false, lines, 2);
+        auto dst = RunPass(Pass(false), false, *src, 1, t);
+        for (int index = 0; index < 2; ++index) {
+            EXPECT_EQ(LineOf(*dst, false, index, 0)[1], 3) << "column " << index << ", the pair's upper row";
+            EXPECT_EQ(LineOf(*dst, false, index, 1)[2], 3) << "column " << index << ", the pair's lower row";
+        }
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Implementations, SseExamples, ::testing::ValuesIn(kImplementations),
+                         [](const ::testing::TestParamInfo<Implementation>& param) { return param.param.name; });

@@ -41,10 +41,15 @@ protected:
         // A fresh load: the export resets the cache, the probe and the memory.
         descriptor = GetFilterTable();
         savedCaps = lowpass::cpuCaps;
+        savedImplementations = lowpass::sseImplementations;
         lowpass::cpuCaps = 3;  // MMX and SSE, unless a test says otherwise
+        lowpass::sseImplementations = 0;  // neither SSE2 nor AVX2, unless a test says otherwise
         lowpass::windowWeights = kPoison;
     }
-    void TearDown() override { lowpass::cpuCaps = savedCaps; }
+    void TearDown() override {
+        lowpass::cpuCaps = savedCaps;
+        lowpass::sseImplementations = savedImplementations;
+    }
 
     // One func_update as the host makes it, through the host's own record,
     // with the window refresh counted from zero and the cache marked valid
@@ -57,6 +62,7 @@ protected:
 
     FILTER_DLL* descriptor = nullptr;
     int savedCaps = 0;
+    int savedImplementations = 0;
 };
 
 }  // namespace
@@ -80,22 +86,33 @@ TEST_F(SettingsUpdate, EngineFollowsSimdBoxAndProcessor) {
     struct Case {
         int simd;
         int caps;
+        int faster;  // sseImplementations
         FilterProcFunc expected;
     };
+    using lowpass::testing::ProcOf;
+    constexpr int kSse2 = lowpass::kCpuCapsSse2, kAvx2 = lowpass::kCpuCapsAvx2;
     const Case cases[] = {
-        {1, 3, lowpass::testing::ProcOf("sse")},    {1, 1, lowpass::testing::ProcOf("mmx")},    {1, 0, lowpass::ProcPortable},
-        {0, 3, lowpass::ProcPortable},  // SIMD off never picks MMX, even with SSE present
-        {0, 1, lowpass::ProcPortable}, {0, 0, lowpass::ProcPortable},
-        {2, 3, lowpass::testing::ProcOf("sse")},  // any non-zero value is "on"
-        {1, 2, lowpass::testing::ProcOf("sse")},  // SSE bit alone (never produced by the probe) still means SSE
+        {1, 3, 0, ProcOf("sse")},    {1, 1, 0, ProcOf("mmx")},    {1, 0, 0, lowpass::ProcPortable},
+        {0, 3, 0, lowpass::ProcPortable},  // SIMD off never picks MMX, even with SSE present
+        {0, 1, 0, lowpass::ProcPortable}, {0, 0, 0, lowpass::ProcPortable},
+        {2, 3, 0, ProcOf("sse")},  // any non-zero value is "on"
+        {1, 2, 0, ProcOf("sse")},  // SSE bit alone (never produced by the probe) still means SSE
+        // The SSE arithmetic on the widest registers the processor and the
+        // system allow; the box off still means the portable engine.
+        {1, 3, kSse2 | kAvx2, ProcOf("avx2")}, {1, 3, kSse2, ProcOf("sse2")},
+        {1, 3, kAvx2, ProcOf("sse")},  // AVX2 without SSE2 (never probed) is not enough
+        {0, 3, kSse2 | kAvx2, lowpass::ProcPortable},
+        {1, 1, kSse2 | kAvx2, ProcOf("mmx")},  // not without SSE in CpuCaps
     };
     for (const Case& c : cases) {
         StandInHost host(descriptor);
         host.check[0] = c.simd;
         lowpass::cpuCaps = c.caps;
+        lowpass::sseImplementations = c.faster;
         host.filter.func_proc = nullptr;
         Update(host);
-        EXPECT_EQ(host.filter.func_proc, c.expected) << "simd " << c.simd << ", caps " << c.caps;
+        EXPECT_EQ(host.filter.func_proc, c.expected)
+            << "simd " << c.simd << ", caps " << c.caps << ", faster SSE " << c.faster;
         EXPECT_EQ(host.check[0], c.simd) << "the SIMD box is never touched";
     }
 }

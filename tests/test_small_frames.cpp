@@ -22,6 +22,7 @@
 #include "simd/mmx_state.h"
 #include "simd/pass_mmx.h"
 #include "simd/pass_sse.h"
+#include "simd/pass_sse_wide.h"
 #include "tools/standin_host/stand_in_host.h"
 
 using lowpass::standin::FramePair;
@@ -42,6 +43,8 @@ struct Engine {
 
 const Engine kMmx{"mmx", lowpass::HorizontalPassMmx, lowpass::VerticalPassMmx};
 const Engine kSse{"sse", lowpass::HorizontalPassSse, lowpass::VerticalPassSse};
+const Engine kSse2{"sse2", lowpass::HorizontalPassSse2, lowpass::VerticalPassSse2};
+const Engine kAvx2{"avx2", lowpass::HorizontalPassAvx2, lowpass::VerticalPassAvx2};
 
 void PrintTo(const Engine& engine, std::ostream* out) { *out << engine.name; }
 
@@ -63,7 +66,7 @@ class SmallFrames : public ::testing::TestWithParam<Engine> {
 protected:
     void SetUp() override {
         GetFilterTable();
-        if (!lowpass::CanRun(GetParam().entry(), lowpass::cpuCaps))
+        if (!lowpass::CanRun(GetParam().entry(), lowpass::EngineCaps()))
             GTEST_SKIP() << "this processor or system cannot run the " << GetParam().name << " engine";
         host.filter.func_update(&host.filter, 0);  // Blackman, as the defaults
     }
@@ -177,5 +180,5 @@ TEST_P(SmallFrames, TargetEqualToTheFrameLeavesItUntouched) {
     EXPECT_TRUE(frames.temp.SentinelsIntact());
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, SmallFrames, ::testing::Values(kMmx, kSse),
+INSTANTIATE_TEST_SUITE_P(Engines, SmallFrames, ::testing::Values(kMmx, kSse, kSse2, kAvx2),
                          [](const ::testing::TestParamInfo<Engine>& param) { return std::string(param.param.name); });

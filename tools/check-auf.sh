@@ -4,11 +4,13 @@
 #   - it imports only system DLLs (no MinGW runtime DLLs);
 #   - its version resource reads back through the version API under wine
 #     (language 0x0411, code page 932, versions, Japanese description);
-#   - no SSE instruction outside the SSE engine (and the probe's one guarded
-#     XORPS, and the STMXCSR/LDMXCSR of the MXCSR helper, which runs only
-#     on a processor with SSE), and no MMX instruction outside the vector
-#     engines, so that the plug-in loads and runs on a processor with MMX
-#     only, or with neither.
+#   - no vector instruction outside the files of the engine that needs it:
+#     MMX only in the MMX and SSE engines, SSE only in the SSE engine's
+#     files (and the probe's one guarded XORPS, and the STMXCSR/LDMXCSR of
+#     the MXCSR helper, which runs only where the probe found SSE), SSE2
+#     only in the SSE2 and AVX2 implementations, AVX only in the AVX2 one;
+#     so that the plug-in loads and runs on a processor with SSE only, MMX
+#     only, or neither.
 # Prints one PASS/FAIL line per check and "N passed, M failed"; exits
 # non-zero if anything failed.
 #   tools/check-auf.sh [build-dir]
@@ -139,24 +141,30 @@ export_object=$(awk -v ranges="$ranges" -v base="$(awk '$1 == "ImageBase" {print
 expect "the exported address lies in the code of" "filter_export.cpp.obj" "$(sed -E 's/^.*[(/]([^()/]+\.obj)\)?$/\1/' <<<"$export_object")"
 
 disassembly=$($objdump -d --no-show-raw-insn "$auf")
-# Each vector instruction with its kind (sse or mmx), address, object and text.
+# Each vector instruction with its kind, address, object and text. Kinds:
+#   mmx  - on MMX registers (and EMMS);
+#   sse  - the SSE set (single precision on XMM registers, MXCSR, the
+#          prefetches, and SSE's additions on MMX registers);
+#   sse2 - any other instruction on XMM registers (SSE2 and later), and
+#          later sets' instructions on MMX registers;
+#   avx  - VEX-encoded instructions, and anything on YMM or ZMM registers.
 classified=$(awk -v ranges="$ranges" '
   function hex(s,    i, v, c) { sub(/^0x/, "", s); v = 0; for (i = 1; i <= length(s); i++) { c = index("0123456789abcdef", tolower(substr(s, i, 1))); v = v * 16 + c - 1 }; return v }
   BEGIN {
     n = split(ranges, lines, "\n")
     for (i = 1; i <= n; i++) { split(lines[i], f, " "); lo[i] = f[1] + 0; hi[i] = f[2] + 0; obj[i] = f[3] }
     count = n
-    # SSE instructions, and instructions of later sets on MMX registers,
-    # which an MMX-only processor lacks as well.
     split("movaps movups movss movhps movlps movhlps movlhps addps addss subps subss mulps mulss divps divss " \
           "sqrtps sqrtss rcpps rcpss rsqrtps rsqrtss maxps maxss minps minss andps andnps orps xorps " \
           "cmpps cmpss comiss ucomiss shufps unpcklps unpckhps cvtpi2ps cvtps2pi cvttps2pi cvtsi2ss " \
-          "cvtss2si cvttss2si movmskps movntps ldmxcsr stmxcsr sfence lfence mfence clflush " \
+          "cvtss2si cvttss2si movmskps movntps ldmxcsr stmxcsr sfence " \
           "prefetchnta prefetcht0 prefetcht1 prefetcht2 pavgb pavgw pextrw pinsrw pmaxsw pmaxub " \
-          "pminsw pminub pmovmskb pmulhuw psadbw pshufw maskmovq movntq " \
-          "paddq psubq pmuludq movdq2q movq2dq pshufb palignr phaddw phaddd phaddsw phsubw phsubd " \
-          "phsubsw pmaddubsw pmulhrsw psignb psignw psignd pabsb pabsw pabsd", names, " ")
+          "pminsw pminub pmovmskb pmulhuw psadbw pshufw maskmovq movntq", names, " ")
     for (i in names) sse[names[i]] = 1
+    # SSE2 and later without XMM operands, or on MMX registers.
+    split("lfence mfence clflush paddq psubq pmuludq movdq2q movq2dq pshufb palignr phaddw phaddd phaddsw " \
+          "phsubw phsubd phsubsw pmaddubsw pmulhrsw psignb psignw psignd pabsb pabsw pabsd", later, " ")
+    for (i in later) sse2[later[i]] = 1
   }
   function objectof(a,    l, h, m) {
     l = 1; h = count
@@ -167,64 +175,61 @@ classified=$(awk -v ranges="$ranges" '
     split($0, parts, "\t"); addr = parts[1]; sub(/:$/, "", addr); sub(/^ */, "", addr)
     text = parts[2]; mnemonic = text; sub(/ .*/, "", mnemonic)
     kind = ""
-    if (text ~ /%[xyz]mm[0-9]/ || (mnemonic in sse) || mnemonic ~ /^v/ && text ~ /%[xyz]mm/) kind = "sse"
+    if (text ~ /%[yz]mm[0-9]/ || (mnemonic ~ /^v/ && text ~ /%xmm[0-9]/)) kind = "avx"
+    else if (text ~ /%xmm[0-9]/) kind = ((mnemonic in sse) || mnemonic ~ /^cmp(eq|lt|le|unord|neq|nlt|nle|ord)(ps|ss)$/) ? "sse" : "sse2"
+    else if (mnemonic in sse2) kind = "sse2"
+    else if (mnemonic in sse) kind = "sse"
     else if (text ~ /%mm[0-7]/ || mnemonic == "emms" || mnemonic == "femms") kind = "mmx"
     if (kind != "") printf "%s %s %s %s\n", kind, addr, objectof(hex(addr)), text
   }' <<<"$disassembly")
 
 if [ -n "${CHECK_AUF_DEBUG:-}" ]; then echo "$ranges" >"$CHECK_AUF_DEBUG.ranges"; echo "$classified" >"$CHECK_AUF_DEBUG.classified"; fi
 base() { sed -E 's/^.*[(/]([^()/]+\.obj)\)?$/\1/' <<<"$1"; }
-sse_allowed=0
-sse_bad=()
-mmx_allowed=0
-mmx_bad=()
-sse_in_engine=0
-sse_in_mxcsr=0
-mmx_in_engine=0
+# Which files may hold which kinds: the SSE engine's reference passes SSE
+# (and MMX), the SSE2 implementation SSE and SSE2, the AVX2 implementation
+# all three; the MMX engine and the EMMS helper MMX; the probe only its one
+# guarded XORPS; the MXCSR helper only STMXCSR and LDMXCSR. Everything else
+# runs on a processor with neither.
+allowed() {
+  case "$1:$2" in
+    sse:pass_sse.cpp.obj|sse:pass_sse2.cpp.obj|sse2:pass_sse2.cpp.obj) return 0 ;;
+    sse:pass_avx2.cpp.obj|sse2:pass_avx2.cpp.obj|avx:pass_avx2.cpp.obj) return 0 ;;
+    mmx:pass_mmx.cpp.obj|mmx:pass_sse.cpp.obj|mmx:mmx_state.cpp.obj) return 0 ;;
+  esac
+  return 1
+}
+declare -A seen=()
+bad=()
+allowed_count=0
 probe_xorps=$(awk '/<_?lowpass_xorps_begin>:/ {print $1; exit}' <<<"$disassembly")
 while read -r kind addr object text; do
   [ -n "$kind" ] || continue
   file=$(base "$object")
-  if [ "$kind" = sse ]; then
-    if [ "$file" = "pass_sse.cpp.obj" ]; then
-      sse_allowed=$((sse_allowed + 1)); sse_in_engine=$((sse_in_engine + 1))
-    elif [ "$file" = "cpu_probe.cpp.obj" ] && [ "$addr" = "$probe_xorps" ] && [[ "$text" == xorps* ]]; then
-      sse_allowed=$((sse_allowed + 1))
-    elif [ "$file" = "mxcsr.cpp.obj" ] && [[ "$text" == stmxcsr* || "$text" == ldmxcsr* ]]; then
-      sse_allowed=$((sse_allowed + 1)); sse_in_mxcsr=$((sse_in_mxcsr + 1))
-    else
-      sse_bad+=("$addr $file: $text")
-    fi
+  if allowed "$kind" "$file" ||
+    { [ "$kind" = sse ] && [ "$file" = "cpu_probe.cpp.obj" ] && [ "$addr" = "$probe_xorps" ] && [[ "$text" == xorps* ]]; } ||
+    { [ "$kind" = sse ] && [ "$file" = "mxcsr.cpp.obj" ] && [[ "$text" == stmxcsr* || "$text" == ldmxcsr* ]]; }; then
+    allowed_count=$((allowed_count + 1))
+    seen[$kind:$file]=$((${seen[$kind:$file]:-0} + 1))
   else
-    case "$file" in
-      pass_mmx.cpp.obj) mmx_allowed=$((mmx_allowed + 1)); mmx_in_engine=$((mmx_in_engine + 1)) ;;
-      pass_sse.cpp.obj|mmx_state.cpp.obj) mmx_allowed=$((mmx_allowed + 1)) ;;
-      *) mmx_bad+=("$addr $file: $text") ;;
-    esac
+    bad+=("$kind $addr $file: $text")
   fi
 done <<<"$classified"
 
-# The scan must see the engines' own instructions, or it is not looking.
-if [ "$sse_in_engine" -gt 0 ]; then pass "the scan finds the SSE engine's instructions ($sse_in_engine in pass_sse.cpp)"
-else fail "the scan found no SSE instruction in pass_sse.cpp: the scan or the map attribution is broken"; fi
-if [ "$mmx_in_engine" -gt 0 ]; then pass "the scan finds the MMX engine's instructions ($mmx_in_engine in pass_mmx.cpp)"
-else fail "the scan found no MMX instruction in pass_mmx.cpp: the scan or the map attribution is broken"; fi
-if [ "$sse_in_mxcsr" -eq 2 ]; then pass "the MXCSR helper's STMXCSR and LDMXCSR are found (mxcsr.cpp)"
-else fail "expected one STMXCSR and one LDMXCSR in mxcsr.cpp, found $sse_in_mxcsr: the scan or the map attribution is broken"; fi
+# The scan must see each engine's own instructions, or it is not looking.
+for expected in mmx:pass_mmx.cpp.obj sse:pass_sse.cpp.obj sse2:pass_sse2.cpp.obj avx:pass_avx2.cpp.obj; do
+  if [ "${seen[$expected]:-0}" -gt 0 ]; then pass "the scan finds ${expected%%:*} instructions in ${expected#*:} (${seen[$expected]})"
+  else fail "the scan found no ${expected%%:*} instruction in ${expected#*:}: the scan or the map attribution is broken"; fi
+done
+if [ "${seen[sse:mxcsr.cpp.obj]:-0}" -eq 2 ]; then pass "the MXCSR helper's STMXCSR and LDMXCSR are found (mxcsr.cpp)"
+else fail "expected one STMXCSR and one LDMXCSR in mxcsr.cpp, found ${seen[sse:mxcsr.cpp.obj]:-0}: the scan or the map attribution is broken"; fi
 if [ -n "$probe_xorps" ]; then pass "the probe's guarded XORPS is at 0x$probe_xorps"
 else fail "the probe's guarded XORPS (lowpass_xorps_begin) was not found"; fi
 
-if [ "${#sse_bad[@]}" -eq 0 ]; then
-  pass "no SSE instruction outside the SSE engine, the probe's XORPS and the MXCSR helper ($sse_allowed allowed ones)"
+if [ "${#bad[@]}" -eq 0 ]; then
+  pass "every MMX, SSE, SSE2 and AVX instruction lies in the engine files allowed it ($allowed_count)"
 else
-  fail "${#sse_bad[@]} SSE instructions outside the SSE engine:"
-  printf '    %s\n' "${sse_bad[@]:0:20}"
-fi
-if [ "${#mmx_bad[@]}" -eq 0 ]; then
-  pass "no MMX instruction outside the vector engines and EMMS ($mmx_allowed allowed ones)"
-else
-  fail "${#mmx_bad[@]} MMX instructions outside the vector engines:"
-  printf '    %s\n' "${mmx_bad[@]:0:20}"
+  fail "${#bad[@]} vector instructions outside the files allowed them:"
+  printf '    %s\n' "${bad[@]:0:20}"
 fi
 
 finish

@@ -16,6 +16,8 @@ demo_packages=(cmake g++ make libpng-dev)
 # version resource's code page).
 test_packages=(
   googletest libgtest-dev libbenchmark-dev
+  # OpenCV's separable filter, the benchmark's reference point
+  libopencv-dev
   ffmpeg
   g++-multilib qemu-user
   g++-mingw-w64-i686 wine wine32

@@ -252,7 +252,7 @@ TEST(EndToEnd, EachEngineGivesThatEnginesOutput) {
         input += Yc48Bytes(frames.back());
     }
     GetFilterTable();
-    const int caps = lowpass::cpuCaps;
+    const int caps = lowpass::EngineCaps();
     std::string scalarOut;
     int ran = 0;
     for (const lowpass::Engine& e : lowpass::Engines()) {

@@ -84,9 +84,12 @@ TEST(HostSession, AFrameSizeChangeBetweenFramesIsFilteredForTheNewSize) {
 
 TEST(HostSession, TheAutomaticEngineFollowsTheSimdBox) {
     HostSession on(Settings(320, 240, 3, kCheckBlackman, 1), nullptr);
-    const char* expected = (lowpass::cpuCaps & lowpass::kCpuCapsSse) ? "sse"
-                           : (lowpass::cpuCaps & lowpass::kCpuCapsMmx) ? "mmx"
-                                                                        : "scalar";
+    const int caps = lowpass::EngineCaps();
+    const char* expected = (caps & lowpass::kCpuCapsAvx2)   ? "avx2"
+                           : (caps & lowpass::kCpuCapsSse2) ? "sse2"
+                           : (caps & lowpass::kCpuCapsSse)  ? "sse"
+                           : (caps & lowpass::kCpuCapsMmx)  ? "mmx"
+                                                            : "scalar";
     EXPECT_STREQ(on.engineName(), expected);
     HostSession off(Settings(320, 240, 3, kCheckBlackman, 0), nullptr);
     EXPECT_STREQ(off.engineName(), "scalar");
@@ -96,7 +99,7 @@ TEST(HostSession, AForcedEngineGivesThatEnginesOutput) {
     const FilterSettings s = Settings(50, 40, 6, kCheckHamming, 0);  // SIMD off: forcing overrides it
     const Picture in = RandomPicture(90, 70, 9, -4000, 8000);
     GetFilterTable();
-    const int caps = lowpass::cpuCaps;
+    const int caps = lowpass::EngineCaps();
     const Picture scalar = Reference(in, s, lowpass::FrameProcFor(lowpass::PortableEngine()));
     for (const lowpass::Engine& e : lowpass::Engines()) {
         if (!lowpass::CanRun(e, caps)) continue;
@@ -125,6 +128,11 @@ TEST(HostSession, RefusesAnEngineTheProcessorCannotRun) {
     EXPECT_NE(EngineRefusal(sse, 1).find("MMX only"), std::string::npos);
     EXPECT_EQ(EngineRefusal(mmx, 3), "");
     EXPECT_EQ(EngineRefusal(sse, 3), "");
+    // The faster implementations need their own bits as well.
+    const lowpass::Engine* avx2 = lowpass::FindEngine("avx2");
+    EXPECT_NE(EngineRefusal(avx2, 3).find("cannot run the AVX2 engine (it has MMX and SSE)"), std::string::npos);
+    EXPECT_NE(EngineRefusal(avx2, 3 | lowpass::kCpuCapsSse2).find("(it has MMX, SSE and SSE2)"), std::string::npos);
+    EXPECT_EQ(EngineRefusal(avx2, 3 | lowpass::kCpuCapsSse2 | lowpass::kCpuCapsAvx2), "");
 }
 
 TEST(Png, WrittenFilesReadBackPixelForPixel) {
@@ -264,7 +272,7 @@ TEST(ZonePlateAliasing, TheFilterCutsTheFalseRingsAndKeepsThePassBand) {
 
 TEST(ZonePlateAliasing, EveryEngineGivesTheSameReduction) {
     GetFilterTable();
-    const int caps = lowpass::cpuCaps;
+    const int caps = lowpass::EngineCaps();
     std::vector<double> reductions;
     for (const lowpass::Engine& e : lowpass::Engines()) {
         if (!lowpass::CanRun(e, caps)) continue;

@@ -33,12 +33,15 @@ inline bool ProcessorHasSse() { return (ProcessorCaps() & lowpass::kCpuCapsSse) 
 // Empty when the processor offers every capability bit of `needs`;
 // otherwise why `what` cannot run here, for the skip message.
 inline std::string MissingCaps(int needs, const std::string& what) {
-    const int caps = ProcessorCaps();
+    static const int faster = lowpass::ProbeSseImplementations();
+    const int caps = ProcessorCaps() | faster;
     if ((caps & needs) == needs) return {};
     std::string lacks;
     if ((needs & ~caps & kCpuCapsMmx) != 0) lacks += " MMX";
     if ((needs & ~caps & kCpuCapsSse) != 0) lacks += " SSE";
-    if ((needs & ~caps & ~(kCpuCapsMmx | kCpuCapsSse)) != 0)
+    if ((needs & ~caps & kCpuCapsSse2) != 0) lacks += " SSE2";
+    if ((needs & ~caps & kCpuCapsAvx2) != 0) lacks += " AVX2 (or no YMM state enabled by the system)";
+    if ((needs & ~caps & ~(kCpuCapsMmx | kCpuCapsSse | kCpuCapsSse2 | kCpuCapsAvx2)) != 0)
         lacks += " (capability bits " + std::to_string(needs & ~caps) + ")";
     return "this processor or system has no usable" + lacks + " (CpuCaps " + std::to_string(caps) + "): " + what +
            " is not run";

@@ -18,6 +18,8 @@ BOOL LP_CDECL WindowUpdate(FILTER*) { return TRUE; }
 BOOL LP_CDECL IsFilterActive(FILTER*) { return TRUE; }
 
 std::string CapsText(int caps) {
+    if (caps & kCpuCapsAvx2) return "MMX, SSE, SSE2 and AVX2";
+    if (caps & kCpuCapsSse2) return "MMX, SSE and SSE2";
     if (caps & kCpuCapsSse) return "MMX and SSE";
     if (caps & kCpuCapsMmx) return "MMX only";
     return "neither MMX nor usable SSE";
@@ -52,7 +54,7 @@ HostSession::HostSession(const FilterSettings& settings, EngineChoice engine, th
     filter_.check = check_;
     filter_.exfunc = &exfunc_;
 
-    const std::string refusal = EngineRefusal(engine, cpuCaps);
+    const std::string refusal = EngineRefusal(engine, EngineCaps());
     if (!refusal.empty()) throw CliError(kExitUsage, refusal);
 
     // The user has set the sliders and boxes: one settings update, which

@@ -48,10 +48,12 @@
 #include "plugin/plugin_state.h"
 #include "simd/cpu_probe.h"
 
-// GetFilterTable as on a processor with MMX but without SSE.
+// GetFilterTable as on a processor with MMX but without SSE (so without
+// SSE2 and AVX2 too).
 extern "C" FILTER_DLL* LP_STDCALL MmxOnlyGetFilterTable(void) {
     FILTER_DLL* descriptor = GetFilterTable();
     lowpass::cpuCaps = lowpass::kCpuCapsMmx;
+    lowpass::sseImplementations = 0;
     return descriptor;
 }
 #endif

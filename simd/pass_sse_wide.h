@@ -1,0 +1,29 @@
+// Faster implementations of the SSE engine's arithmetic, at the full width
+// of SSE2 and AVX2 registers. Every output sample is the one the reference
+// SSE passes (pass_sse.h) give, for every input and every rounding mode:
+// the same float32 products, the same order of additions per output, the
+// same edge weights, 0.5 where it enters there, the conversion under the
+// thread's rounding control and signed saturation. Only how outputs are
+// grouped into vectors differs.
+//
+// Preconditions as for the reference passes: 1 <= N <= 15, a line of at
+// least 2N + 1 pixels in the pass direction, stride >= w, source and
+// destination do not overlap, the tables and the bias 16-byte aligned.
+// Nothing outside the w x h pictures is read, and nothing outside the job's
+// band is written. They use no MMX register, so they leave no MMX state.
+#pragma once
+
+#include "core/pass_job.h"
+
+namespace lowpass {
+
+// SSE2: four float32 lanes; any processor from the Pentium 4 on.
+void HorizontalPassSse2(const PassJob& job);
+void VerticalPassSse2(const PassJob& job);
+
+// AVX2: eight float32 lanes; needs the processor's AVX2 and the operating
+// system's saving of the YMM registers.
+void HorizontalPassAvx2(const PassJob& job);
+void VerticalPassAvx2(const PassJob& job);
+
+}  // namespace lowpass
