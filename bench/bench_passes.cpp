@@ -1,7 +1,9 @@
 // Timings of each engine's HorizontalPass and VerticalPass and of the frame
 // driver running both, at 720 x 480 and 1920 x 1080 with N = 3 and N = 15,
 // next to OpenCV's cv::sepFilter2D on the same frames with the same taps,
-// all on one thread. The tables are those kernel design builds for the
+// all on one thread; the frame driver also on all the processor's threads
+// (the tools' pool as its band runner, as the lowpass tool lends it to the
+// plug-in), named ".../<engine>/threads:<count>". The tables are those kernel design builds for the
 // Blackman window with X = 0.44 w and Y = 0.44 h, so the driver runs both
 // passes; the frame holds random samples in the host's nominal range.
 // Engines the processor lacks are not registered.
@@ -13,8 +15,10 @@
 // engine's CPU time to OpenCV's, both measured in that run.
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <opencv2/core.hpp>
@@ -27,6 +31,7 @@
 #include "simd/cpu_probe.h"
 #include "simd/engines.h"
 #include "tools/standin_host/stand_in_host.h"
+#include "tools/threads/thread_pool.h"
 
 namespace {
 
@@ -63,9 +68,11 @@ struct Setup {
     }
 };
 
-void Run(benchmark::State& state, const lowpass::Engine* engine, What what, int w, int h, int n) {
+// bands: the driver's band runner, or null for one band on this thread.
+void Run(benchmark::State& state, const lowpass::Engine* engine, What what, int w, int h, int n,
+         const lowpass::BandRunner* bands) {
     Setup s(w, h, n);
-    const lowpass::FrameContext context{&s.cache, nullptr, nullptr};
+    const lowpass::FrameContext context{&s.cache, nullptr, bands};
     const lowpass::PassJob across = s.Job(s.cache.horizontal, h);
     const lowpass::PassJob down = s.Job(s.cache.vertical, w);
     for (auto _ : state) {
@@ -121,25 +128,37 @@ public:
         for (const Run& run : runs) {
             const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
             if (!median && !(run.run_type == Run::RT_Iteration && run.repetitions <= 1)) continue;
-            const std::string name = run.run_name.function_name;
+            std::string name = run.run_name.function_name;
             if (name.rfind("driver/", 0) != 0) continue;
+            int threads = 1;
+            const std::size_t last = name.rfind('/');
+            if (name.compare(last + 1, 8, "threads:") == 0) {
+                threads = std::atoi(name.c_str() + last + 9);
+                name.resize(last);
+            }
             const std::size_t slash = name.rfind('/');
             times_[name.substr(0, slash)].push_back(
-                Times{name.substr(slash + 1), run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()});
+                Times{name.substr(slash + 1), threads, run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()});
         }
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
         if (times_.empty()) return;
-        std::printf("\nBoth passes on one thread, medians: real and CPU time in ms, and CPU time over OpenCV's\n");
+        std::printf("\nBoth passes, medians: real and CPU time in ms, and the time over OpenCV's on one thread\n"
+                    "(on one thread CPU time over CPU time; on several, real time over real time: the CPU time\n"
+                    "counts only the calling thread)\n");
         for (const auto& [cell, engines] : times_) {
-            double opencv = 0.0;
+            const Times* opencv = nullptr;
             for (const Times& t : engines)
-                if (t.engine == "opencv") opencv = t.cpu;
+                if (t.engine == "opencv") opencv = &t;
             std::printf("%s\n", cell.c_str());
             for (const Times& t : engines) {
-                std::printf("  %-8s %8.2f %8.2f", t.engine.c_str(), t.real, t.cpu);
-                if (opencv > 0.0 && t.engine != "opencv") std::printf("  %5.2fx", t.cpu / opencv);
+                const std::string label = t.threads > 1 ? t.engine + " x" + std::to_string(t.threads) : t.engine;
+                std::printf("  %-10s %8.2f %8.2f", label.c_str(), t.real, t.cpu);
+                if (opencv != nullptr && &t != opencv) {
+                    const double ratio = t.threads > 1 ? t.real / opencv->real : t.cpu / opencv->cpu;
+                    if (ratio > 0.0 && std::isfinite(ratio)) std::printf("  %5.2fx", ratio);
+                }
                 std::printf("\n");
             }
         }
@@ -148,6 +167,7 @@ public:
 private:
     struct Times {
         std::string engine;
+        int threads;
         double real, cpu;
     };
     std::map<std::string, std::vector<Times>> times_;
@@ -157,6 +177,10 @@ private:
 
 int main(int argc, char** argv) {
     cv::setNumThreads(1);
+    // The driver on every processor: one band per thread of the pool.
+    lowpass::threads::ThreadPool pool(lowpass::threads::ProcessorCount());
+    const lowpass::BandRunner allThreads = lowpass::threads::BandRunnerOn(pool);
+    const std::string threadsSuffix = "/threads:" + std::to_string(pool.threads());
     const int caps = lowpass::ComposeCpuCaps() | lowpass::ProbeSseImplementations();
     const int sizes[2][2] = {{720, 480}, {1920, 1080}};
     for (What what : {What::Horizontal, What::Vertical, What::Driver})
@@ -166,8 +190,14 @@ int main(int argc, char** argv) {
                                          std::to_string(size[1]) + "/N=" + std::to_string(n) + "/";
                 for (const lowpass::Engine& engine : lowpass::Engines()) {
                     if (!lowpass::CanRun(engine, caps)) continue;
-                    benchmark::RegisterBenchmark((cell + engine.name).c_str(), Run, &engine, what, size[0], size[1], n)
+                    benchmark::RegisterBenchmark((cell + engine.name).c_str(), Run, &engine, what, size[0], size[1], n,
+                                                 nullptr)
                         ->Unit(benchmark::kMillisecond);
+                    if (what == What::Driver && pool.threads() > 1)
+                        benchmark::RegisterBenchmark((cell + engine.name + threadsSuffix).c_str(), Run, &engine, what,
+                                                     size[0], size[1], n, &allThreads)
+                            ->Unit(benchmark::kMillisecond)
+                            ->UseRealTime();
                 }
                 benchmark::RegisterBenchmark((cell + "opencv").c_str(), RunOpenCv, what, size[0], size[1], n)
                     ->Unit(benchmark::kMillisecond);
