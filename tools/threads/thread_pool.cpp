@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 
 namespace lowpass::threads {
 
@@ -23,6 +24,28 @@ public:
 private:
     const ThreadPool* previous_;
 };
+
+// How long a thread polls before it sleeps: a pass of a small frame takes
+// well under a millisecond, and waking a sleeping thread takes tens of
+// microseconds, as long as the two passes of a frame are apart.
+constexpr auto kSpin = std::chrono::microseconds(30);
+
+inline void CpuRelax() {
+#if defined(__i386__) || defined(__x86_64__)
+    __builtin_ia32_pause();
+#endif
+}
+
+// Polls `ready` for up to kSpin; true as soon as it holds.
+template <class Ready>
+bool SpinUntil(Ready ready) {
+    const auto until = std::chrono::steady_clock::now() + kSpin;
+    for (unsigned i = 1;; ++i) {
+        if (ready()) return true;
+        CpuRelax();
+        if (i % 64 == 0 && std::chrono::steady_clock::now() >= until) return false;
+    }
+}
 
 }  // namespace
 
@@ -53,9 +76,10 @@ void ThreadPool::WorkerLoop(int threadId) {
         ThreadBody body;
         void* p1;
         void* p2;
+        SpinUntil([&] { return stopping_.load() || generation_.load() != seen; });
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            start_.wait(lock, [&] { return stopping_ || generation_ != seen; });
+            start_.wait(lock, [&] { return stopping_.load() || generation_.load() != seen; });
             if (stopping_) return;
             seen = generation_;
             body = body_;
@@ -66,12 +90,11 @@ void ThreadPool::WorkerLoop(int threadId) {
             RunningScope scope(this);
             body(threadId, threads_, p1, p2);
         }
-        bool last;
-        {
+        if (pending_.fetch_sub(1) == 1) {
+            // Under the mutex, so that a caller about to sleep cannot miss it.
             std::lock_guard<std::mutex> lock(mutex_);
-            last = --pending_ == 0;
+            done_.notify_one();
         }
-        if (last) done_.notify_one();
     }
 }
 
@@ -93,9 +116,9 @@ bool ThreadPool::Run(ThreadBody body, void* p1, void* p2) {
         RunningScope scope(this);
         body(0, threads_, p1, p2);
     }
-    if (threads_ > 1) {
+    if (threads_ > 1 && !SpinUntil([&] { return pending_.load() == 0; })) {
         std::unique_lock<std::mutex> lock(mutex_);
-        done_.wait(lock, [&] { return pending_ == 0; });
+        done_.wait(lock, [&] { return pending_.load() == 0; });
     }
     return true;
 }

@@ -5,6 +5,7 @@
 // benchmark runs the frame driver's bands on it.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -60,12 +61,14 @@ private:
     std::vector<std::thread> workers_;
     std::mutex runMutex_;  // one Run at a time
 
+    // The job: written under mutex_; generation_ and pending_ are also read
+    // without it while a thread spins briefly before it sleeps.
     std::mutex mutex_;
     std::condition_variable start_;
     std::condition_variable done_;
-    unsigned long long generation_ = 0;  // counts Runs; a worker runs each once
-    int pending_ = 0;                    // workers still running the current body
-    bool stopping_ = false;
+    std::atomic<unsigned long long> generation_{0};  // counts Runs; a worker runs each once
+    std::atomic<int> pending_{0};                    // workers still running the current body
+    std::atomic<bool> stopping_{false};
     ThreadBody body_ = nullptr;
     void* p1_ = nullptr;
     void* p2_ = nullptr;
