@@ -15,6 +15,7 @@
 // engine's CPU time to OpenCV's, both measured in that run.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -147,7 +148,18 @@ public:
         std::printf("\nBoth passes, medians: real and CPU time in ms, and the time over OpenCV's on one thread\n"
                     "(on one thread CPU time over CPU time; on several, real time over real time: the CPU time\n"
                     "counts only the calling thread)\n");
-        for (const auto& [cell, engines] : times_) {
+        for (auto& [cell, engines] : times_) {
+            // OpenCV first, then the engines from the most preferred, each on
+            // one thread and then on several (the runs came interleaved).
+            auto rank = [](const Times& t) {
+                int order = 0;
+                const auto table = lowpass::Engines();
+                for (std::size_t i = 0; i < table.size(); ++i)
+                    if (t.engine == table[i].name) order = static_cast<int>(table.size() - i);
+                return order * 2 + (t.threads > 1 ? 1 : 0);
+            };
+            std::stable_sort(engines.begin(), engines.end(),
+                             [&](const Times& a, const Times& b) { return rank(a) < rank(b); });
             const Times* opencv = nullptr;
             for (const Times& t : engines)
                 if (t.engine == "opencv") opencv = &t;
