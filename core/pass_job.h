@@ -29,4 +29,44 @@ struct PassJob {
 // (across) or columns (down), so bands of one pass may run at the same time.
 using Pass = void (*)(const PassJob& job);
 
+// Both passes at once, in place: the rows are cut into blocks of
+// kFusedBlockRows (the last one may be shorter), and each block's output
+// rows are the vertical pass over the horizontal pass's rows, computed
+// through a ring of rows without the horizontal rows ever going to memory
+// in between. A block reads the picture's rows only within itself; the
+// horizontal rows it needs from its neighbours' rows, and those of its own
+// that its neighbours need, are the rows within N of a block boundary
+// (NearBlockBoundary), which come already computed in `boundaryRows`. So
+// blocks may run at the same time, in any order, each writing only its own
+// rows, and the frame is the same however they are grouped.
+constexpr int kFusedBlockRows = 64;
+
+// Number of blocks of a picture h rows tall.
+inline int FusedBlockCount(int h) { return (h + kFusedBlockRows - 1) / kFusedBlockRows; }
+
+// True when row t of a picture h rows tall lies within n rows of a block
+// boundary: b - n <= t < b + n for a multiple b of kFusedBlockRows with
+// 0 < b < h. (Blocks are longer than 2n, so at most one boundary is near.)
+inline bool NearBlockBoundary(int t, int h, int n) {
+    const int b = (t + n) / kFusedBlockRows * kFusedBlockRows;  // the last multiple at or before t + n
+    return b > 0 && b < h && t < b + n;
+}
+
+struct FusedJob {
+    PIXEL_YC* frame;                  // the picture: read, and its band of blocks overwritten with the result
+    const PIXEL_YC* boundaryRows;     // the horizontal pass's output rows near block boundaries, same stride
+    int w;                            // picture width in pixels, >= 2N + 1
+    int h;                            // picture height in rows, >= 2N + 1
+    int stride;                       // pixels per row of both buffers, >= w
+    int taps;                         // N, 1 .. the engine's largest fused N
+    const KernelTables* across;       // the horizontal pass's coefficients
+    const KernelTables* down;         // the vertical pass's coefficients
+    const float* roundingBias;        // as in PassJob
+    // The band: blocks first .. end - 1, 0 <= first <= end <= FusedBlockCount(h).
+    int first;
+    int end;
+};
+
+using FusedPass = void (*)(const FusedJob& job);
+
 }  // namespace lowpass

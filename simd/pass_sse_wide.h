@@ -20,10 +20,20 @@ namespace lowpass {
 // SSE2: four float32 lanes; any processor from the Pentium 4 on.
 void HorizontalPassSse2(const PassJob& job);
 void VerticalPassSse2(const PassJob& job);
+void FusedPassesSse2(const FusedJob& job);
 
 // AVX2: eight float32 lanes; needs the processor's AVX2 and the operating
 // system's saving of the YMM registers.
 void HorizontalPassAvx2(const PassJob& job);
 void VerticalPassAvx2(const PassJob& job);
+void FusedPassesAvx2(const FusedJob& job);
+
+// The fused passes (FusedJob) give the samples of the horizontal pass
+// followed by the vertical pass, for 1 <= N <= kWideFusedMaxTaps and a
+// picture of at least 2N + 1 pixels both ways. Stack per call: about 60
+// KiB (a ring of horizontal rows of at most 32 KiB, one row's widened
+// samples of a strip, the samples kept between strips, the edge runs'
+// coefficients).
+constexpr int kWideFusedMaxTaps = 8;
 
 }  // namespace lowpass

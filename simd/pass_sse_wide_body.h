@@ -53,6 +53,7 @@
 #include <cstring>
 
 #include "core/pass_job.h"
+#include "simd/pass_sse_wide.h"
 
 namespace lowpass {
 namespace {
@@ -161,14 +162,13 @@ inline void RepeatPixel(float* out, const float* pixel, int lanes) {
     }
 }
 
-// K vectors of middle outputs: f points at the sample 3N before the first
-// output sample; tap k reads f + 3k.
+// The sums of K vectors of middle outputs: f points at the sample 3N before
+// the first output sample; tap k reads f + 3k.
 template <class V, int K, int kN = 0>
-inline void MiddleOutputs(std::int16_t* out, const float* f, const Tap* taps, int n, typename V::Vec bias) {
+inline void MiddleSums(typename V::Vec (&acc)[K], const float* f, const Tap* taps, int n, typename V::Vec bias) {
     if (kN != 0) n = kN;  // a kernel size known when compiling: the tap loop unrolls
     using Vec = typename V::Vec;
     constexpr int L = V::kLanes;
-    Vec acc[K];
     Vec c = V::Broadcast(taps[0]);
 #pragma GCC unroll 16
     for (int i = 0; i < K; ++i) acc[i] = V::Mul(c, V::Load(f + i * L));
@@ -181,12 +181,35 @@ inline void MiddleOutputs(std::int16_t* out, const float* f, const Tap* taps, in
     }
 #pragma GCC unroll 16
     for (int i = 0; i < K; ++i) acc[i] = V::Add(acc[i], bias);
+}
+
+// Results as the horizontal pass stores them.
+template <class V, int K>
+inline void PutResults(std::int16_t* out, const typename V::Vec (&acc)[K]) {
     StoreResults<V, K>(out, acc);
 }
 
-// K vectors of middle outputs, with the taps unrolled for short kernels.
+// Results as the vertical pass reads them back: converted and saturated
+// to int16 as stored, then widened to float32 again, into a ring row
+// (V::Requantize does both without leaving the registers).
 template <class V, int K>
-inline void MiddleBlock(std::int16_t* out, const float* f, const Tap* taps, int n, typename V::Vec bias) {
+inline void PutResults(float* out, const typename V::Vec (&acc)[K]) {
+#pragma GCC unroll 16
+    for (int i = 0; i < K; ++i) V::Store(out + i * V::kLanes, V::Requantize(acc[i]));
+}
+
+// K vectors of middle outputs at `out` (int16 samples, or float32 ones
+// requantized).
+template <class V, int K, int kN = 0, class Out>
+inline void MiddleOutputs(Out* out, const float* f, const Tap* taps, int n, typename V::Vec bias) {
+    typename V::Vec acc[K];
+    MiddleSums<V, K, kN>(acc, f, taps, n, bias);
+    PutResults<V, K>(out, acc);
+}
+
+// K vectors of middle outputs, with the taps unrolled for short kernels.
+template <class V, int K, class Out>
+inline void MiddleBlock(Out* out, const float* f, const Tap* taps, int n, typename V::Vec bias) {
     static_assert(kUnrolledTaps == 4, "one case per unrolled kernel size");
     switch (n) {
         case 1: MiddleOutputs<V, K, 1>(out, f, taps, n, bias); break;
@@ -194,6 +217,46 @@ inline void MiddleBlock(std::int16_t* out, const float* f, const Tap* taps, int 
         case 3: MiddleOutputs<V, K, 3>(out, f, taps, n, bias); break;
         case 4: MiddleOutputs<V, K, 4>(out, f, taps, n, bias); break;
         default: MiddleOutputs<V, K>(out, f, taps, n, bias); break;
+    }
+}
+
+// The left edge run's reach = 3N results: sample0 points at the row's
+// sample 0, with 3N finite values before it (zeros). Lane s, tap k reads
+// sample s + 3(k - N).
+template <class V>
+void LeftEdgeRun(std::int16_t* results, const float* sample0, const EdgeLanes& left, int n, typename V::Vec bias) {
+    using Vec = typename V::Vec;
+    constexpr int L = V::kLanes;
+    const int reach = 3 * n;
+    const int edgeLanes = RoundUpTo(reach, L);
+    const float* edge = sample0 - reach;
+    alignas(32) float edgePixel[kMaxEdgeLanes + 2];
+    RepeatPixel(edgePixel, sample0, edgeLanes);
+    for (int v = 0; v < edgeLanes; v += L) {
+        Vec acc = V::Mul(V::LoadAligned(left.weight + v), V::LoadAligned(edgePixel + v));
+        for (int k = 1; k <= 2 * n; ++k)
+            acc = V::Add(acc, V::Mul(V::LoadAligned(left.coefficient[k] + v), V::Load(edge + v + 3 * k)));
+        V::Store1(results + v, V::Add(acc, bias));
+    }
+}
+
+// The right edge run's 3N results (samples rowSamples - 3N on): edge points
+// at sample rowSamples - 6N, with finite values past the row's end; the
+// last pixel's samples are edge[6N - 3 ..].
+template <class V>
+void RightEdgeRun(std::int16_t* results, const float* edge, const EdgeLanes& right, int n, typename V::Vec bias) {
+    using Vec = typename V::Vec;
+    constexpr int L = V::kLanes;
+    const int reach = 3 * n;
+    const int edgeLanes = RoundUpTo(reach, L);
+    alignas(32) float edgePixel[kMaxEdgeLanes + 2];
+    RepeatPixel(edgePixel, edge + 2 * reach - 3, edgeLanes);
+    for (int v = 0; v < edgeLanes; v += L) {
+        Vec acc = V::Mul(V::LoadAligned(right.coefficient[0] + v), V::Load(edge + v));
+        for (int k = 1; k <= 2 * n - 2; ++k)
+            acc = V::Add(acc, V::Mul(V::LoadAligned(right.coefficient[k] + v), V::Load(edge + v + 3 * k)));
+        acc = V::Add(acc, V::Mul(V::LoadAligned(right.weight + v), V::LoadAligned(edgePixel + v)));
+        V::Store1(results + v, V::Add(acc, bias));
     }
 }
 
@@ -206,7 +269,6 @@ void HorizontalPassWide(const PassJob& job) {
     const int n = job.taps;
     const int rowSamples = 3 * job.w;
     const int reach = 3 * n;  // samples from an output to its farthest tap
-    const int edgeLanes = RoundUpTo(reach, L);
     const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(job.stride) * 3;
     const Tap* taps = job.tables->sseTaps;
     const Vec bias = V::Broadcast(job.roundingBias);
@@ -225,7 +287,6 @@ void HorizontalPassWide(const PassJob& job) {
     alignas(32) float buffer[kFrontPad + kSegmentSamples + 2 * 3 * kMaxTaps + kMaxEdgeLanes + 8];
     std::memset(buffer, 0, sizeof(float) * kFrontPad);
     float* const segment = buffer + kFrontPad;
-    alignas(32) float edgePixel[kMaxEdgeLanes + 2];
     alignas(32) std::int16_t results[kMaxEdgeLanes];
 
     for (int r = job.first; r < job.end; ++r) {
@@ -257,33 +318,13 @@ void HorizontalPassWide(const PassJob& job) {
             }
 
             if (start == reach) {
-                // Left edge, samples 0 .. reach - 1 (segment[j] is sample j):
-                // lane s, tap k reads sample s + 3(k - N).
-                const float* edge = segment - reach;
-                RepeatPixel(edgePixel, segment, edgeLanes);
-                for (int v = 0; v < edgeLanes; v += L) {
-                    Vec acc = V::Mul(V::LoadAligned(left.weight + v), V::LoadAligned(edgePixel + v));
-                    for (int k = 1; k <= 2 * n; ++k)
-                        acc = V::Add(acc,
-                                     V::Mul(V::LoadAligned(left.coefficient[k] + v), V::Load(edge + v + 3 * k)));
-                    V::Store1(results + v, V::Add(acc, bias));
-                }
+                // Left edge, samples 0 .. reach - 1 (segment[j] is sample j).
+                LeftEdgeRun<V>(results, segment, left, n, bias);
                 std::memcpy(out, results, static_cast<std::size_t>(reach) * sizeof(std::int16_t));
             }
             if (end == middleEnd) {
-                // Right edge, samples rowSamples - reach .. rowSamples - 1:
-                // edge[j] is sample rowSamples - 2 reach + j, the last
-                // pixel's samples are edge[2 reach - 3 ..].
-                const float* edge = segment + (rowSamples - 2 * reach - (start - reach));
-                RepeatPixel(edgePixel, edge + 2 * reach - 3, edgeLanes);
-                for (int v = 0; v < edgeLanes; v += L) {
-                    Vec acc = V::Mul(V::LoadAligned(right.coefficient[0] + v), V::Load(edge + v));
-                    for (int k = 1; k <= 2 * n - 2; ++k)
-                        acc = V::Add(acc,
-                                     V::Mul(V::LoadAligned(right.coefficient[k] + v), V::Load(edge + v + 3 * k)));
-                    acc = V::Add(acc, V::Mul(V::LoadAligned(right.weight + v), V::LoadAligned(edgePixel + v)));
-                    V::Store1(results + v, V::Add(acc, bias));
-                }
+                // Right edge, samples rowSamples - reach .. rowSamples - 1.
+                RightEdgeRun<V>(results, segment + (rowSamples - 2 * reach - (start - reach)), right, n, bias);
                 std::memcpy(out + (rowSamples - reach), results, static_cast<std::size_t>(reach) * sizeof(std::int16_t));
             }
             start = end;
@@ -302,6 +343,38 @@ struct ColumnTerms {
     int count;
     bool biasFirst;  // 0.5 starts the sum (middle and bottom rows) or ends it (top rows)
 };
+
+// The terms of output row r of h (taps, the top and bottom edge weights;
+// ringRow(t) is the ring row holding row t).
+template <class RingRow>
+inline void SetColumnTerms(ColumnTerms& terms, int r, int h, int n, const Tap* taps, const Tap* top,
+                           const Tap* bottom, const RingRow& ringRow) {
+    terms.count = 0;
+    if (r < n) {
+        terms.biasFirst = false;
+        terms.coefficient[terms.count] = top[r];
+        terms.row[terms.count++] = ringRow(0);
+        for (int k = n - r + 1; k <= 2 * n; ++k) {
+            terms.coefficient[terms.count] = taps[k];
+            terms.row[terms.count++] = ringRow(r + k - n);
+        }
+    } else if (r < h - n) {
+        terms.biasFirst = true;
+        for (int k = 0; k <= 2 * n; ++k) {
+            terms.coefficient[terms.count] = taps[k];
+            terms.row[terms.count++] = ringRow(r + k - n);
+        }
+    } else {
+        terms.biasFirst = true;
+        const int j = r - (h - n);
+        for (int k = 0; k <= 2 * n - j - 2; ++k) {
+            terms.coefficient[terms.count] = taps[k];
+            terms.row[terms.count++] = ringRow(r + k - n);
+        }
+        terms.coefficient[terms.count] = bottom[j];
+        terms.row[terms.count++] = ringRow(h - 1);
+    }
+}
 
 // K vectors of one output row at sample `at` of the strip.
 template <class V, int K>
@@ -469,31 +542,7 @@ void VerticalPassWide(const PassJob& job) {
                 continue;
             }
 
-            terms.count = 0;
-            if (r < n) {
-                terms.biasFirst = false;
-                terms.coefficient[terms.count] = top[r];
-                terms.row[terms.count++] = ringRow(0);
-                for (int k = n - r + 1; k <= 2 * n; ++k) {
-                    terms.coefficient[terms.count] = taps[k];
-                    terms.row[terms.count++] = ringRow(r + k - n);
-                }
-            } else if (r < h - n) {
-                terms.biasFirst = true;
-                for (int k = 0; k <= 2 * n; ++k) {
-                    terms.coefficient[terms.count] = taps[k];
-                    terms.row[terms.count++] = ringRow(r + k - n);
-                }
-            } else {
-                terms.biasFirst = true;
-                const int j = r - (h - n);
-                for (int k = 0; k <= 2 * n - j - 2; ++k) {
-                    terms.coefficient[terms.count] = taps[k];
-                    terms.row[terms.count++] = ringRow(r + k - n);
-                }
-                terms.coefficient[terms.count] = bottom[j];
-                terms.row[terms.count++] = ringRow(h - 1);
-            }
+            SetColumnTerms(terms, r, h, n, taps, top, bottom, ringRow);
 
             int at = 0;
             for (; at + K * L <= count; at += K * L) {
@@ -508,6 +557,160 @@ void VerticalPassWide(const PassJob& job) {
             }
         }
     }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Both passes at once.
+//
+// A block's output rows are made strip by strip across the row: for each
+// strip, the horizontal rows the block needs (N above it to N below it)
+// are made one by one into a ring of float32 rows, and each output row is
+// made from the ring as soon as the rows it needs are there, as the
+// vertical pass makes it. A horizontal row is either read from the
+// boundary rows (near a block boundary, widened as the vertical pass
+// widens its source) or computed from the picture as the horizontal pass
+// computes it, each result converted and saturated to int16 and widened
+// again exactly as the vertical pass would read it; the horizontal row r
+// is made before output row r - N, so the picture's row r is read before
+// it is overwritten. Only the samples left of the strip that its
+// horizontal outputs reach (3N) were overwritten by the strip before: they
+// are kept, widened, from the strip before.
+
+constexpr int kMaxFusedTaps = kWideFusedMaxTaps;
+static_assert(kFusedBlockRows > 2 * kMaxFusedTaps, "a row lies within N of one block boundary at most");
+// The ring of 2N + 2 strips of horizontal rows: about the size of a
+// first-level data cache.
+constexpr int kFusedRingFloats = 8192;
+
+template <class V>
+void FusedPassesWide(const FusedJob& job) {
+    using Vec = typename V::Vec;
+    constexpr int L = V::kLanes;
+    constexpr int K = V::kInFlight;
+    if (job.first >= job.end) return;
+    const int n = job.taps;
+    const int h = job.h;
+    const int rowSamples = 3 * job.w;
+    const int reach = 3 * n;
+    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(job.stride) * 3;
+    const Tap* across = job.across->sseTaps;
+    const Tap* down = job.down->sseTaps;
+    const Vec bias = V::Broadcast(job.roundingBias);
+    auto* const frame = reinterpret_cast<std::int16_t*>(job.frame);
+    const auto* const boundaryRows = reinterpret_cast<const std::int16_t*>(job.boundaryRows);
+
+    EdgeLanes left, right;
+    BuildEdgeLanes(left, right, across, n);
+    alignas(16) float top[kMaxTaps][4];
+    alignas(16) float bottom[kMaxTaps][4];
+    for (int i = 0; i < n; ++i) {
+        _mm_store_ps(top[i], EdgeWeight(down, 0, n - i));
+        _mm_store_ps(bottom[i], EdgeWeight(down, 2 * n - i - 1, 2 * n));
+    }
+
+    // Strips: as few as the ring allows, of nearly equal width, each
+    // starting at a multiple of the lanes; each at least 3N wide (a row
+    // has at least 6N + 3 samples), so that each edge run lies in one.
+    const int rows = 2 * n + 2;
+    const int widest = kFusedRingFloats / rows / L * L - L;  // a strip may be up to L wider
+    const int strips = (rowSamples + widest - 1) / widest;
+    const auto stripStart = [&](int i) {
+        return i == strips ? rowSamples
+                           : static_cast<int>(static_cast<long long>(rowSamples) * i / strips) / L * L;
+    };
+    const int ringStride = widest + L;  // the widest strip rounded up to the lanes
+    alignas(32) float ring[kFusedRingFloats];
+    // One row's widened samples for one strip: segment[j] is sample
+    // stripStart - 3N + j, up to 3N past the strip rounded up to the lanes
+    // and the edge run's lanes beyond.
+    alignas(32) float segment[kFusedRingFloats / 4 + 2 * 3 * kMaxFusedTaps + kMaxEdgeLanes];
+    // Per block row computed from the picture: its 3N samples left of the
+    // next strip, widened before the strip overwrote them.
+    float carry[kFusedBlockRows][3 * kMaxFusedTaps];
+    alignas(32) std::int16_t results[8 * 2];
+    alignas(32) std::int16_t edgeResults[kMaxEdgeLanes];
+    ColumnTerms terms;
+
+    for (int block = job.first; block < job.end; ++block) {
+        const int blockStart = block * kFusedBlockRows;
+        const int blockEnd = MinInt(blockStart + kFusedBlockRows, h);
+        const int lo = MaxInt(blockStart - n, 0);
+        for (int strip = 0; strip < strips; ++strip) {
+            const int s0 = stripStart(strip);
+            const int s1 = stripStart(strip + 1);
+            const int count = s1 - s0;
+            const int widenCount = RoundUpTo(count, L);
+            const auto ringRow = [&](int row) -> float* {
+                return ring + static_cast<std::ptrdiff_t>(row % rows) * ringStride;
+            };
+
+            // Horizontal row t of this strip into its ring row.
+            const auto makeRow = [&](int t) {
+                float* into = ringRow(t);
+                if (NearBlockBoundary(t, h, n)) {
+                    Widen<V>(into, boundaryRows + static_cast<std::ptrdiff_t>(t) * stride, rowSamples, s0,
+                             s0 + widenCount);
+                    return;
+                }
+                const std::int16_t* in = frame + static_cast<std::ptrdiff_t>(t) * stride;
+                float* kept = carry[t - blockStart];
+                if (s0 == 0)
+                    std::memset(segment, 0, sizeof(float) * static_cast<std::size_t>(reach));
+                else
+                    std::memcpy(segment, kept, sizeof(float) * static_cast<std::size_t>(reach));
+                Widen<V>(segment + reach, in, rowSamples, s0, s0 + widenCount + reach + kMaxEdgeLanes);
+                if (s1 < rowSamples) std::memcpy(kept, segment + count, sizeof(float) * static_cast<std::size_t>(reach));
+                // Every output of the strip as a middle one (those within 3N
+                // of the row's ends read zeros and are replaced below).
+                int q = 0;
+                for (; q + K * L <= widenCount; q += K * L) MiddleBlock<V, K>(into + q, segment + q, across, n, bias);
+                for (; q < widenCount; q += L) MiddleOutputs<V, 1>(into + q, segment + q, across, n, bias);
+                if (s0 == 0) {
+                    LeftEdgeRun<V>(edgeResults, segment + reach, left, n, bias);
+                    for (int i = 0; i < reach; ++i) into[i] = static_cast<float>(edgeResults[i]);
+                }
+                if (s1 == rowSamples) {
+                    RightEdgeRun<V>(edgeResults, segment + (rowSamples - reach - s0), right, n, bias);
+                    for (int i = 0; i < reach; ++i) into[count - reach + i] = static_cast<float>(edgeResults[i]);
+                }
+            };
+
+            int made = lo;
+            for (int r = blockStart; r < blockEnd; ++r) {
+                const bool pair = r >= n && r + 1 < h - n && r + 1 < blockEnd;
+                const int lowest = MinInt(r + n + (pair ? 1 : 0), h - 1);
+                for (; made <= lowest; ++made) makeRow(made);
+                std::int16_t* out = frame + static_cast<std::ptrdiff_t>(r) * stride + s0;
+
+                if (pair) {
+                    const float* window[kMaxKernelLength + 1];
+                    for (int q = 0; q <= 2 * n + 1; ++q) window[q] = ringRow(r - n + q);
+                    std::int16_t* below = out + stride;
+                    constexpr int P = K / 2 > 0 ? K / 2 : 1;
+                    int at = 0;
+                    for (; at + P * L <= count; at += P * L)
+                        ColumnPairOutputs<V, P>(out + at, below + at, window, down, n, at, bias);
+                    for (; at < count; at += L) {
+                        ColumnPairOutputs<V, 1>(results, results + 8, window, down, n, at, bias);
+                        const int samples = MinInt(L, count - at);
+                        std::memcpy(out + at, results, static_cast<std::size_t>(samples) * sizeof(std::int16_t));
+                        std::memcpy(below + at, results + 8, static_cast<std::size_t>(samples) * sizeof(std::int16_t));
+                    }
+                    ++r;
+                    continue;
+                }
+
+                SetColumnTerms(terms, r, h, n, down, top, bottom, ringRow);
+                int at = 0;
+                for (; at + K * L <= count; at += K * L) ColumnOutputs<V, K>(out + at, terms, at, bias);
+                for (; at + L <= count; at += L) ColumnOutputs<V, 1>(out + at, terms, at, bias);
+                if (at < count) {
+                    ColumnOutputs<V, 1>(results, terms, at, bias);
+                    std::memcpy(out + at, results, static_cast<std::size_t>(count - at) * sizeof(std::int16_t));
+                }
+            }
+        }
     }
 }
 
