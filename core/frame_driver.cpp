@@ -44,12 +44,13 @@ void RunPass(const FrameContext& context, Pass pass, void (*afterBand)(), const 
 
 // The horizontal pass over the rows near block boundaries only, from edit
 // into temp: boundary b's rows b - N .. b + N - 1 (those of the frame) are
-// entries (b / kFusedBlockRows - 1) * 2N .. of one list, which the bands
-// share out.
+// entries (b / blockRows - 1) * 2N .. of one list, which the bands share
+// out.
 struct BoundaryRows {
     Pass horizontal;
     void (*afterBand)();
     PassJob job;  // first/end unused
+    int blockRows;
     int entries;  // 2N per boundary
 };
 
@@ -62,7 +63,7 @@ void RunBoundaryBand(int band, int bands, void* argument) {
     bool ran = false;
     for (int entry = lo; entry < hi;) {
         const int index = entry / (2 * n);            // which boundary
-        const int boundary = (index + 1) * kFusedBlockRows;
+        const int boundary = (index + 1) * rows.blockRows;
         const int listed = index * (2 * n);           // its first entry
         const int last = hi < listed + 2 * n ? hi : listed + 2 * n;
         PassJob job = rows.job;
@@ -79,14 +80,14 @@ void RunBoundaryBand(int band, int bands, void* argument) {
 }
 
 // The fused pass, the blocks shared out among the bands.
-struct FusedBlocks {
+struct BandedBlocks {
     FusedPass fused;
     void (*afterBand)();
     FusedJob job;  // first/end span every block
 };
 
 void RunFusedBand(int band, int bands, void* argument) {
-    const auto& blocks = *static_cast<const FusedBlocks*>(argument);
+    const auto& blocks = *static_cast<const BandedBlocks*>(argument);
     if (bands < 1 || band < 0 || band >= bands) return;
     FusedJob job = blocks.job;
     const long long count = blocks.job.end - blocks.job.first;
@@ -104,17 +105,17 @@ bool FusedTakes(const PassPair& passes, const FrameBuffers& frame, int n) {
 
 void RunFused(const FrameContext& context, const PassPair& passes, const FrameBuffers& frame, int n) {
     const KernelCache& cache = *context.cache;
-    const int boundaries = FusedBlockCount(frame.h) - 1;
-    if (boundaries > 0) {
+    const FusedBlocks cut = FusedBlocksFor(frame.h, n);
+    if (cut.count > 1) {
         BoundaryRows rows{passes.horizontal, passes.afterPasses,
                           PassJob{frame.edit, frame.temp, frame.w, frame.h, frame.stride, n, &cache.horizontal,
                                   cache.roundingBias, 0, 0},
-                          boundaries * 2 * n};
+                          cut.rows, (cut.count - 1) * 2 * n};
         RunBanded(context, RunBoundaryBand, &rows);
     }
-    FusedBlocks blocks{passes.fused, passes.afterPasses,
-                       FusedJob{frame.edit, frame.temp, frame.w, frame.h, frame.stride, n, &cache.horizontal,
-                                &cache.vertical, cache.roundingBias, 0, FusedBlockCount(frame.h)}};
+    BandedBlocks blocks{passes.fused, passes.afterPasses,
+                        FusedJob{frame.edit, frame.temp, frame.w, frame.h, frame.stride, n, &cache.horizontal,
+                                 &cache.vertical, cache.roundingBias, cut.rows, 0, cut.count}};
     RunBanded(context, RunFusedBand, &blocks);
 }
 

@@ -578,7 +578,6 @@ void VerticalPassWide(const PassJob& job) {
 // are kept, widened, from the strip before.
 
 constexpr int kMaxFusedTaps = kWideFusedMaxTaps;
-static_assert(kFusedBlockRows > 2 * kMaxFusedTaps, "a row lies within N of one block boundary at most");
 // The ring of 2N + 2 strips of horizontal rows: about the size of a
 // first-level data cache.
 constexpr int kFusedRingFloats = 8192;
@@ -623,18 +622,21 @@ void FusedPassesWide(const FusedJob& job) {
     alignas(32) float ring[kFusedRingFloats];
     // One row's widened samples for one strip: segment[j] is sample
     // stripStart - 3N + j, up to 3N past the strip rounded up to the lanes
-    // and the edge run's lanes beyond.
-    alignas(32) float segment[kFusedRingFloats / 4 + 2 * 3 * kMaxFusedTaps + kMaxEdgeLanes];
-    // Per block row computed from the picture: its 3N samples left of the
-    // next strip, widened before the strip overwrote them.
-    float carry[kFusedBlockRows][3 * kMaxFusedTaps];
+    // (and the edge run's lanes beyond in the last strip), with room for
+    // kCarry samples before the strip.
+    constexpr std::size_t kCarry = 3 * kMaxFusedTaps;
+    alignas(32) float buffer[kCarry + kFusedRingFloats / 4 + 2 * kCarry + kMaxEdgeLanes];
+    float* const segment = buffer + kCarry;
+    // Per block row computed from the picture: its kCarry samples left of
+    // the next strip, widened before the strip overwrote them.
+    float carry[kMaxFusedBlockRows][kCarry];
     alignas(32) std::int16_t results[8 * 2];
     alignas(32) std::int16_t edgeResults[kMaxEdgeLanes];
     ColumnTerms terms;
 
     for (int block = job.first; block < job.end; ++block) {
-        const int blockStart = block * kFusedBlockRows;
-        const int blockEnd = MinInt(blockStart + kFusedBlockRows, h);
+        const int blockStart = block * job.blockRows;
+        const int blockEnd = MinInt(blockStart + job.blockRows, h);
         const int lo = MaxInt(blockStart - n, 0);
         for (int strip = 0; strip < strips; ++strip) {
             const int s0 = stripStart(strip);
@@ -648,19 +650,22 @@ void FusedPassesWide(const FusedJob& job) {
             // Horizontal row t of this strip into its ring row.
             const auto makeRow = [&](int t) {
                 float* into = ringRow(t);
-                if (NearBlockBoundary(t, h, n)) {
+                if (NearBlockBoundary(t, h, n, job.blockRows)) {
                     Widen<V>(into, boundaryRows + static_cast<std::ptrdiff_t>(t) * stride, rowSamples, s0,
                              s0 + widenCount);
                     return;
                 }
                 const std::int16_t* in = frame + static_cast<std::ptrdiff_t>(t) * stride;
+                // (The samples kept are the kCarry before the next strip,
+                // copied whole: a copy of fixed size is a few moves.)
                 float* kept = carry[t - blockStart];
                 if (s0 == 0)
-                    std::memset(segment, 0, sizeof(float) * static_cast<std::size_t>(reach));
+                    std::memset(segment + reach - kCarry, 0, sizeof(float) * kCarry);
                 else
-                    std::memcpy(segment, kept, sizeof(float) * static_cast<std::size_t>(reach));
-                Widen<V>(segment + reach, in, rowSamples, s0, s0 + widenCount + reach + kMaxEdgeLanes);
-                if (s1 < rowSamples) std::memcpy(kept, segment + count, sizeof(float) * static_cast<std::size_t>(reach));
+                    std::memcpy(segment + reach - kCarry, kept, sizeof(float) * kCarry);
+                Widen<V>(segment + reach, in, rowSamples, s0,
+                         s0 + widenCount + reach + (s1 == rowSamples ? kMaxEdgeLanes : 0));
+                if (s1 < rowSamples) std::memcpy(kept, segment + reach + count - kCarry, sizeof(float) * kCarry);
                 // Every output of the strip as a middle one (those within 3N
                 // of the row's ends read zeros and are replaced below).
                 int q = 0;

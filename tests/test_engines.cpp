@@ -772,6 +772,7 @@ protected:
                                  ", " + std::to_string(bands) + " bands, " + BufferKindName(shape.kind) + " frames, " +
                                  (rounding < 0 ? "round to nearest" : kRoundingModes[rounding].name) + "\n  across: " +
                                  across + "\n  down: " + down;
+        const int blockRows = lowpass::FusedBlocksFor(h, n).rows;
         if (frame.edit != edit.data() || frame.temp != temp.data())
             return ::testing::AssertionFailure() << what << ": the result is not in the buffer that was edit";
         for (int y = 0; y < h; ++y)
@@ -784,7 +785,7 @@ protected:
                                << "): " << got << ", the two passes " << want << " (horizontal pass there "
                                << Channel(modelMiddle.at(x, y), c) << ")\n  column of horizontal results: "
                                << DescribeLine(PictureOf(modelMiddle, w, h).Line(false, x, c), y, n);
-                    const bool near = lowpass::NearBlockBoundary(y, h, n);
+                    const bool near = lowpass::NearBlockBoundary(y, h, n, blockRows);
                     if (!near && Channel(temp.at(x, y), c) != marker.at(x, y, c))
                         return ::testing::AssertionFailure()
                                << what << ": temp written at (x=" << x << ", y=" << y << "), a row far from every "
@@ -798,21 +799,21 @@ protected:
 };
 
 TEST_P(EngineFused, EqualsTheTwoPassesOfTheModel) {
-    // Heights on both sides of block boundaries: one block, exactly 2N + 1
-    // rows, a boundary row near the bottom, a last block shorter than
-    // 2N + 1; widths from 2N + 1 (one strip, both edge runs in it) to rows
-    // of several strips (the samples kept from one strip for the next), odd
-    // ones; strides wider than the row; random tables that saturate,
-    // overflow and cancel; 1 to 8 bands in random order; now and then
-    // another rounding mode.
+    // Heights on both sides of block boundaries: exactly 2N + 1 rows (one
+    // block), 4N + 1 (a second block of 2N rows, all of them near the
+    // boundary but N), 4N + 2, two blocks of 64 and of 65 rows, two of
+    // 192, four or six blocks; widths from 2N + 1 (one strip, both edge
+    // runs in it) to rows of several strips (the samples kept from one
+    // strip for the next), odd ones; strides wider than the row; random
+    // tables that saturate, overflow and cancel; 1 to 8 bands in random
+    // order; now and then another rounding mode.
     const Implementation& implementation = GetParam();
     const int largest = implementation.passes.fusedTaps;
-    const int block = lowpass::kFusedBlockRows;
     Lcg rng(6601);
     int cases = 0;
     for (int n = 1; n <= largest; ++n) {
-        const int heights[] = {2 * n + 1, block - 1, block, block + 1, block + n, 2 * block + rng.Range(1, 2 * n),
-                               3 * block - n, 2 * block + 2 * n + 1 + rng.Range(0, 40)};
+        const int heights[] = {2 * n + 1, 4 * n + 1, 4 * n + 2, 128, 129 + 2 * n, 383, rng.Range(384, 500),
+                               rng.Range(640, 900)};
         for (int i = 0; i < static_cast<int>(sizeof heights / sizeof heights[0]); ++i) {
             const int h = heights[i];
             const int pick = rng.Range(0, 5);
@@ -831,13 +832,13 @@ TEST_P(EngineFused, EqualsTheTwoPassesOfTheModel) {
 }
 
 TEST_P(EngineFused, EveryBandCountGivesTheSameFrame) {
-    // Four blocks and a short fifth, 1 to 8 bands (some with no block, some
-    // with one, the blocks in random order), a row of several strips.
+    // Six blocks, 1 to 8 bands (some with no block, some with one, the
+    // blocks in random order), rows of several strips.
     Lcg rng(6602);
     for (int bands = 1; bands <= 8; ++bands) {
         const int n = 1 + (bands - 1) % GetParam().passes.fusedTaps;
-        const CaseShape shape{1283, 4 * lowpass::kFusedBlockRows + 5, 1290, 4 * lowpass::kFusedBlockRows + 5,
-                              BufferKind::TightEnd};
+        const CaseShape shape{641, 700, 650, 700, BufferKind::TightEnd};
+        ASSERT_EQ(lowpass::FusedBlocksFor(shape.h, n).count, 6);
         ASSERT_TRUE(Check(shape, n, bands, -1, rng));
     }
 }

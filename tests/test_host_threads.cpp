@@ -41,10 +41,10 @@ constexpr Shape kShapes[] = {
     {97, 5, 100, 64, 2, 3},   // 5 rows: bands of 0 and 1 row across; too short for the kernel down
     {123, 45, 130, 61, 22, 15},
     {257, 70, 264, 100, 30, 4},  // long enough for the wide engines' blocks and strips
-    // Both passes at once (the wide engines): three blocks of rows, and five
+    // Both passes at once (the wide engines): two blocks of rows, and four
     // with the largest N those take; fewer blocks than threads.
     {301, 150, 305, 200, 100, 3},
-    {97, 261, 99, 60, 100, 8},
+    {97, 400, 99, 60, 100, 8},
 };
 
 // The banded calls a frame of that shape takes: one per pass, or, where the
@@ -54,7 +54,7 @@ int BandedCalls(const lowpass::Engine& engine, const Shape& s) {
     const lowpass::PassPair& p = engine.passes;
     const bool across = s.w > s.x, down = s.h > s.y;
     if (across && down && p.fused != nullptr && s.n <= p.fusedTaps && s.w >= 2 * s.n + 1 && s.h >= 2 * s.n + 1)
-        return s.h > lowpass::kFusedBlockRows ? 2 : 1;
+        return lowpass::FusedBlocksFor(s.h, s.n).count > 1 ? 2 : 1;
     return (across ? 1 : 0) + (down ? 1 : 0);
 }
 
