@@ -110,6 +110,30 @@ void Widen(float* out, const std::int16_t* line, int limit, int lo, int hi) {
     for (; i < hi; ++i) out[i - lo] = 0.0f;
 }
 
+// As Widen for 0 <= lo, and returns the largest magnitude of the samples
+// it read (at least `peak`).
+template <class V>
+int WidenWithPeak(float* out, const std::int16_t* line, int limit, int lo, int hi, int peak) {
+    constexpr int G = V::kPeakSamples;
+    int i = lo;
+    const int end = MinInt(hi, limit);
+    if (i + G <= end) {
+        typename V::PeakState state = V::PeakStart(line + i);
+        for (; i + G <= end; i += G) {
+            V::PeakStep(state, line + i);
+#pragma GCC unroll 4
+            for (int j = 0; j < G; j += 8) V::Widen8(out + (i - lo) + j, line + i + j);
+        }
+        peak = MaxInt(peak, V::PeakEnd(state));
+    }
+    for (; i < end; ++i) {
+        out[i - lo] = static_cast<float>(line[i]);
+        peak = MaxInt(peak, line[i] < 0 ? -line[i] : line[i]);
+    }
+    for (; i < hi; ++i) out[i - lo] = 0.0f;
+    return peak;
+}
+
 // Stores K accumulators (K * V::kLanes results) at `out`.
 template <class V, int K>
 inline void StoreResults(std::int16_t* out, const typename V::Vec (&acc)[K]) {
@@ -196,6 +220,20 @@ template <class V, int K>
 inline void PutResults(float* out, const typename V::Vec (&acc)[K]) {
 #pragma GCC unroll 16
     for (int i = 0; i < K; ++i) V::Store(out + i * V::kLanes, V::Requantize(acc[i]));
+}
+
+// A ring row's float32 sample where the row's sums are known to lie well
+// within the int16 range: stored and widened again it is only rounded to
+// an integer (V::RequantizeInRange), no saturation needed.
+struct InRangeSample {
+    float value;
+};
+
+template <class V, int K>
+inline void PutResults(InRangeSample* out, const typename V::Vec (&acc)[K]) {
+    float* to = &out->value;
+#pragma GCC unroll 16
+    for (int i = 0; i < K; ++i) V::Store(to + i * V::kLanes, V::RequantizeInRange(acc[i]));
 }
 
 // K vectors of middle outputs at `out` (int16 samples, or float32 ones
@@ -580,7 +618,7 @@ void VerticalPassWide(const PassJob& job) {
 constexpr int kMaxFusedTaps = kWideFusedMaxTaps;
 // The ring of 2N + 2 strips of horizontal rows: about the size of a
 // first-level data cache.
-constexpr int kFusedRingFloats = 8192;
+constexpr int kFusedRingFloats = 6144;
 
 template <class V>
 void FusedPassesWide(const FusedJob& job) {
@@ -607,6 +645,13 @@ void FusedPassesWide(const FusedJob& job) {
         _mm_store_ps(top[i], EdgeWeight(down, 0, n - i));
         _mm_store_ps(bottom[i], EdgeWeight(down, 2 * n - i - 1, 2 * n));
     }
+    // A horizontal sum over samples of magnitude at most `peak` is at most
+    // peak * sum |c[k]| (1 + 2^-23)^(2N + 2) + 0.51 in magnitude, whatever
+    // the rounding: where peak * sum |c[k]| <= kInRange, no middle output
+    // of the row saturates (a NaN or infinite tap fails the test).
+    double sumAbs = 0.0;
+    for (int k = 0; k <= 2 * n; ++k) sumAbs += across[k][0] < 0.0f ? -double(across[k][0]) : double(across[k][0]);
+    constexpr double kInRange = 32000.0;
 
     // Strips: as few as the ring allows, of nearly equal width, each
     // starting at a multiple of the lanes; each at least 3N wide (a row
@@ -628,8 +673,10 @@ void FusedPassesWide(const FusedJob& job) {
     alignas(32) float buffer[kCarry + kFusedRingFloats / 4 + 2 * kCarry + kMaxEdgeLanes];
     float* const segment = buffer + kCarry;
     // Per block row computed from the picture: its kCarry samples left of
-    // the next strip, widened before the strip overwrote them.
+    // the next strip, widened before the strip overwrote them, and the
+    // largest magnitude among them (or more).
     float carry[kMaxFusedBlockRows][kCarry];
+    int carryPeak[kMaxFusedBlockRows];
     alignas(32) std::int16_t results[8 * 2];
     alignas(32) std::int16_t edgeResults[kMaxEdgeLanes];
     ColumnTerms terms;
@@ -659,18 +706,27 @@ void FusedPassesWide(const FusedJob& job) {
                 // (The samples kept are the kCarry before the next strip,
                 // copied whole: a copy of fixed size is a few moves.)
                 float* kept = carry[t - blockStart];
-                if (s0 == 0)
+                int& keptPeak = carryPeak[t - blockStart];
+                if (s0 == 0) {
                     std::memset(segment + reach - kCarry, 0, sizeof(float) * kCarry);
-                else
+                    keptPeak = 0;
+                } else {
                     std::memcpy(segment + reach - kCarry, kept, sizeof(float) * kCarry);
-                Widen<V>(segment + reach, in, rowSamples, s0,
-                         s0 + widenCount + reach + (s1 == rowSamples ? kMaxEdgeLanes : 0));
+                }
+                keptPeak = WidenWithPeak<V>(segment + reach, in, rowSamples, s0,
+                                            s0 + widenCount + reach + (s1 == rowSamples ? kMaxEdgeLanes : 0), keptPeak);
                 if (s1 < rowSamples) std::memcpy(kept, segment + reach + count - kCarry, sizeof(float) * kCarry);
                 // Every output of the strip as a middle one (those within 3N
                 // of the row's ends read zeros and are replaced below).
-                int q = 0;
-                for (; q + K * L <= widenCount; q += K * L) MiddleBlock<V, K>(into + q, segment + q, across, n, bias);
-                for (; q < widenCount; q += L) MiddleOutputs<V, 1>(into + q, segment + q, across, n, bias);
+                const auto middle = [&](auto* to) {
+                    int q = 0;
+                    for (; q + K * L <= widenCount; q += K * L) MiddleBlock<V, K>(to + q, segment + q, across, n, bias);
+                    for (; q < widenCount; q += L) MiddleOutputs<V, 1>(to + q, segment + q, across, n, bias);
+                };
+                if (static_cast<double>(keptPeak) * sumAbs <= kInRange)
+                    middle(reinterpret_cast<InRangeSample*>(into));
+                else
+                    middle(into);
                 if (s0 == 0) {
                     LeftEdgeRun<V>(edgeResults, segment + reach, left, n, bias);
                     for (int i = 0; i < reach; ++i) into[i] = static_cast<float>(edgeResults[i]);
@@ -692,13 +748,17 @@ void FusedPassesWide(const FusedJob& job) {
                     const float* window[kMaxKernelLength + 1];
                     for (int q = 0; q <= 2 * n + 1; ++q) window[q] = ringRow(r - n + q);
                     std::int16_t* below = out + stride;
-                    constexpr int P = K / 2 > 0 ? K / 2 : 1;
+                    // Two rows of P vectors: twice as many sums as registers
+                    // allow for, less the coefficients and the loaded row.
+                    constexpr int P = K >= 8 ? 6 : K / 2;
                     int at = 0;
                     for (; at + P * L <= count; at += P * L)
                         ColumnPairOutputs<V, P>(out + at, below + at, window, down, n, at, bias);
-                    for (; at < count; at += L) {
+                    for (; at + L <= count; at += L)
+                        ColumnPairOutputs<V, 1>(out + at, below + at, window, down, n, at, bias);
+                    if (at < count) {
                         ColumnPairOutputs<V, 1>(results, results + 8, window, down, n, at, bias);
-                        const int samples = MinInt(L, count - at);
+                        const int samples = count - at;
                         std::memcpy(out + at, results, static_cast<std::size_t>(samples) * sizeof(std::int16_t));
                         std::memcpy(below + at, results + 8, static_cast<std::size_t>(samples) * sizeof(std::int16_t));
                     }

@@ -727,12 +727,23 @@ protected:
 
     // One frame through the driver: random picture and tables (in both
     // directions), `bands` bands in random order, under a rounding mode.
-    ::testing::AssertionResult Check(const CaseShape& shape, int n, int bands, int rounding, Lcg& rng) {
+    // Spiky: small samples with a rare extreme one, taps across of about 1
+    // in magnitude, so that a sum saturates only where an extreme sample
+    // is within its reach.
+    ::testing::AssertionResult Check(const CaseShape& shape, int n, int bands, int rounding, Lcg& rng,
+                                     bool spiky = false) {
         const Implementation& implementation = GetParam();
         const int w = shape.w, h = shape.h;
         lowpass::KernelCache cache{};
-        const std::string across = RandomTables(rng, cache.horizontal, n, w);
+        std::string across = RandomTables(rng, cache.horizontal, n, w);
         const std::string down = RandomTables(rng, cache.vertical, n, h);
+        if (spiky) {
+            for (int k = 0; k <= 2 * n; ++k) {
+                const float tap = (rng.Range(0, 1) ? 1.0f : -1.0f) * (0.75f + RandomUnit(rng));
+                for (float& lane : cache.horizontal.sseTaps[k]) lane = tap;
+            }
+            across = "taps of magnitude 0.75 .. 1.75, small samples with rare extreme ones";
+        }
         for (float& bias : cache.roundingBias) bias = 0.5f;
         const lowpass::KernelSettings settings{w - 1, h - 1, n, lowpass::kBlackmanWindow};
         cache.valid = 1;
@@ -741,7 +752,10 @@ protected:
         cache.settings = settings;
 
         TestBuffer edit(shape, 31), temp(shape, 32);
-        const Picture input = RandomPicture(rng, w, h);
+        Picture input = RandomPicture(rng, w, h);
+        if (spiky)
+            for (int& sample : input.samples)
+                sample = rng.Range(0, 599) == 0 ? (rng.Range(0, 1) ? 32767 : -32768) : rng.Range(-60, 60);
         Fill(edit, input);
         Picture marker{w, h, {}};
         for (int i = 0; i < w * h * 3; ++i) marker.samples.push_back(rng.Range(-32768, 32767));
@@ -840,6 +854,19 @@ TEST_P(EngineFused, EveryBandCountGivesTheSameFrame) {
         const CaseShape shape{641, 700, 650, 700, BufferKind::TightEnd};
         ASSERT_EQ(lowpass::FusedBlocksFor(shape.h, n).count, 6);
         ASSERT_TRUE(Check(shape, n, bands, -1, rng));
+    }
+}
+
+TEST_P(EngineFused, SaturatesWhereAnExtremeSampleIsInReach) {
+    // The fused pass rounds a horizontal sum without saturating it where no
+    // sample it reads can take it out of the int16 range: rare extreme
+    // samples among small ones, some within reach of a strip's first
+    // outputs from the strip before, must still saturate the sums they
+    // reach. Rows of many strips, every N.
+    Lcg rng(6603);
+    for (int n = 1; n <= GetParam().passes.fusedTaps; ++n) {
+        const CaseShape shape{1920, 150, 1920, 150, BufferKind::Guarded};
+        ASSERT_TRUE(Check(shape, n, 1, -1, rng, true));
     }
 }
 
