@@ -41,10 +41,10 @@ constexpr Shape kShapes[] = {
     {97, 5, 100, 64, 2, 3},   // 5 rows: bands of 0 and 1 row across; too short for the kernel down
     {123, 45, 130, 61, 22, 15},
     {257, 70, 264, 100, 30, 4},  // long enough for the wide engines' blocks and strips
-    // Both passes at once (the wide engines): two blocks of rows, and four
-    // with the largest N those take; fewer blocks than threads.
+    // Both passes at once where the wide engines take them (N = 1 for all
+    // of them): two and four blocks of rows, fewer than threads.
     {301, 150, 305, 200, 100, 3},
-    {97, 400, 99, 60, 100, 8},
+    {97, 400, 99, 60, 100, 1},
 };
 
 // The banded calls a frame of that shape takes: one per pass, or, where the
