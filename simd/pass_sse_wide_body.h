@@ -703,6 +703,11 @@ void FusedPassesWide(const FusedJob& job) {
                     return;
                 }
                 const std::int16_t* in = frame + static_cast<std::ptrdiff_t>(t) * stride;
+                // The next row's samples of the strip into the first-level
+                // cache while this one is computed.
+                const auto* next = reinterpret_cast<const char*>(in + (t + 1 < h ? stride : 0) + s0);
+                const int nextBytes = 2 * MinInt(widenCount + reach, rowSamples - s0);
+                for (int b = 0; b < nextBytes; b += 64) _mm_prefetch(next + b, _MM_HINT_T0);
                 // (The samples kept are the kCarry before the next strip,
                 // copied whole: a copy of fixed size is a few moves.)
                 float* kept = carry[t - blockStart];
