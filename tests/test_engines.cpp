@@ -799,8 +799,8 @@ protected:
                                << "): " << got << ", the two passes " << want << " (horizontal pass there "
                                << Channel(modelMiddle.at(x, y), c) << ")\n  column of horizontal results: "
                                << DescribeLine(PictureOf(modelMiddle, w, h).Line(false, x, c), y, n);
-                    const bool near = lowpass::NearBlockBoundary(y, h, n, blockRows);
-                    if (!near && Channel(temp.at(x, y), c) != marker.at(x, y, c))
+                    const bool nearBoundary = lowpass::NearBlockBoundary(y, h, n, blockRows);
+                    if (!nearBoundary && Channel(temp.at(x, y), c) != marker.at(x, y, c))
                         return ::testing::AssertionFailure()
                                << what << ": temp written at (x=" << x << ", y=" << y << "), a row far from every "
                                << "block boundary (did both passes run instead?)";
