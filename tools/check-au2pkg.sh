@@ -17,26 +17,18 @@ native="${1:?usage: check-au2pkg.sh NATIVE-BUILD-DIR [WINDOWS-BUILD-DIR]}"
 windows="${2:-$root/build/mingw-x86_64}"
 zip="$windows/aviutl2/lowpass.au2pkg.zip"
 
-passed=0
-failed=0
-pass() { echo "PASS: $*"; passed=$((passed + 1)); }
-fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
-finish() {
-  echo "check-au2pkg: $passed passed, $failed failed"
-  [ "$failed" -eq 0 ]
-  exit
-}
+. "$root/tools/check-lib.sh"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 if [ ! -f "$zip" ]; then
   fail "$zip does not exist (build the mingw-x86_64 preset first)"
-  finish
+  finish check-au2pkg
 fi
 if ! unzip -q "$zip" -d "$work/pkg"; then
   fail "unzip could not read $zip"
-  finish
+  finish check-au2pkg
 fi
 files=$(cd "$work/pkg" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | paste -sd' ' -)
 expected="Language/English.lowpass.aul2 Plugin/lowpass.auf2 package.ini package.txt"
@@ -76,7 +68,7 @@ filter=$(sed -n 's/^out table .* name=//p' <<<"$table")
 mapfile -t keys < <(sed -nE 's/^out (item [0-9]+ type=[a-z0-9]+|select [0-9]+) name=([^ ]+).*/\2/p' <<<"$table")
 if [ -z "$filter" ] || [ "${#keys[@]}" -lt 5 ]; then
   fail "the stand-in host did not print the plug-in's table"
-  finish
+  finish check-au2pkg
 fi
 aul2=$(tr -d '\r' <"$work/pkg/Language/English.lowpass.aul2" 2>/dev/null | grep -v '^;')
 sections=$(grep -E '^\[' <<<"$aul2" | paste -sd' ' -)
@@ -97,4 +89,4 @@ extra=$(grep -E '^[^[].*=' <<<"$aul2" | cut -d= -f1 | while read -r k; do
 if [ -z "$extra" ]; then pass "language file: no key the plug-in does not use"
 else fail "language file: keys the plug-in does not use: $extra"; fi
 
-finish
+finish check-au2pkg

@@ -22,62 +22,15 @@ map="$auf.map"
 verinfo="$build/tools/standin_host/lowpass-verinfo.exe"
 objdump=i686-w64-mingw32-objdump
 
-passed=0
-failed=0
-pass() { echo "PASS: $*"; passed=$((passed + 1)); }
-fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
-# expect <description> <expected> <actual>
-expect() {
-  if [ "$2" == "$3" ]; then pass "$1 ($3)"; else fail "$1: expected '$2', got '$3'"; fi
-}
-
-finish() {
-  echo "check-auf: $passed passed, $failed failed"
-  [ "$failed" -eq 0 ]
-  exit
-}
+. "$root/tools/check-lib.sh"
 
 if [ ! -f "$auf" ]; then
   fail "$auf does not exist (build the mingw-i686 preset first)"
-  finish
+  finish check-auf
 fi
 pass "lowpass.auf built ($(stat -c %s "$auf") bytes)"
 
-headers=$($objdump -p "$auf")
-
-# --- the file ------------------------------------------------------------------
-format=$(sed -n 's/.*file format \(.*\)$/\1/p' <<<"$headers" | head -n 1)
-magic=$(awk '$1 == "Magic" {print $2; exit}' <<<"$headers")
-if [ "$format" = "pei-i386" ] && [ "$magic" = "010b" ] && grep -qx $'\tDLL' <<<"$headers"; then
-  pass "a 32-bit Windows DLL (pei-i386, PE32)"
-else
-  fail "not a 32-bit Windows DLL: format '$format', magic '$magic'"
-fi
-
-# --- exports -----------------------------------------------------------------
-exports=$(awk '/^\[Ordinal\/Name Pointer\] Table/ {on = 1; next}
-               on && /^[ \t]*$/ {on = 0}
-               on {print $NF}' <<<"$headers" | sort -u | paste -sd, -)
-expect "export table is exactly GetFilterTable" "GetFilterTable" "$exports"
-dllname=$(awk '$1 == "Name" && NF >= 3 {print $3; exit}' <<<"$headers")
-expect "module name in the export directory" "lowpass.auf" "$dllname"
-
-# --- imports -----------------------------------------------------------------
-imports=$(awk '/DLL Name:/ {print $3}' <<<"$headers" | sort -u)
-system_dlls=" kernel32.dll user32.dll msvcrt.dll ntdll.dll advapi32.dll gdi32.dll "
-bad_imports=()
-while read -r dll; do
-  [ -n "$dll" ] || continue
-  lower=$(tr 'A-Z' 'a-z' <<<"$dll")
-  [[ "$system_dlls" == *" $lower "* ]] || bad_imports+=("$dll")
-done <<<"$imports"
-if [ -z "$imports" ]; then
-  fail "no import table found"
-elif [ "${#bad_imports[@]}" -eq 0 ]; then
-  pass "imports only system DLLs ($(paste -sd' ' - <<<"$imports"))"
-else
-  fail "imports non-system DLLs: ${bad_imports[*]}"
-fi
+check_dll "$auf" "$objdump" pei-i386 010b "32-bit Windows (PE32)" GetFilterTable
 
 # --- version resource, read back through the version API under wine ------------
 field() { awk -F= -v k="$1" '$1 == k {sub(/^[^=]*=/, ""); print; exit}' <<<"$info"; }
@@ -115,7 +68,7 @@ fi
 # --- instruction sets, attributed through the linker map ----------------------
 if [ ! -f "$map" ]; then
   fail "$map does not exist (the link writes it next to the file)"
-  finish
+  finish check-auf
 fi
 # Address ranges of every input section of code, with the object it came from.
 ranges=$(awk '
@@ -127,7 +80,7 @@ ranges=$(awk '
 ' "$map" | sort -n)
 if [ -z "$ranges" ]; then
   fail "no code sections found in the linker map"
-  finish
+  finish check-auf
 fi
 
 # The exported address is the filter's GetFilterTable.
@@ -232,4 +185,4 @@ else
   printf '    %s\n' "${bad[@]:0:20}"
 fi
 
-finish
+finish check-auf

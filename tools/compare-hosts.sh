@@ -16,46 +16,14 @@ native="${1:?usage: compare-hosts.sh NATIVE-BUILD-DIR [WINDOWS-BUILD-DIR]}"
 windows="${2:-$root/build/mingw-i686}"
 wine="$root/tools/wine-run.sh"
 
-passed=0
-failed=0
-pass() { echo "PASS: $*"; passed=$((passed + 1)); }
-fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+. "$root/tools/check-lib.sh"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # --- the stand-in host on both builds --------------------------------------------
-run_host() {  # label output command...
-  local label=$1 out=$2
-  shift 2
-  "$@" >"$out.raw" 2>&1
-  local status=$?
-  tr -d '\r' <"$out.raw" >"$out"
-  local summary
-  summary=$(grep -E '^host: ' "$out" | tail -n 1)
-  if [ "$status" -eq 0 ] && [ -n "$summary" ]; then
-    pass "$label stand-in host: ${summary#host: }"
-  else
-    fail "$label stand-in host exited with status $status (${summary:-no summary})"
-    grep -E '^check FAIL' "$out" | head -n 20 | sed 's/^/    /'
-    tail -n 5 "$out" | sed 's/^/    /'
-  fi
-}
-
 # compare LABEL REFERENCE OUTPUT: the "out" lines must be identical.
-compare() {
-  local label=$1 reference=$2 output=$3
-  local lines frames differing
-  lines=$(wc -l <"$reference")
-  frames=$(grep -c '^out frame ' "$reference")
-  if [ "$lines" -gt 0 ] && cmp -s "$reference" "$output"; then
-    pass "$label: identical results, $lines lines, $frames filtered frames compared by SHA-256"
-  else
-    differing=$(diff "$reference" "$output" | grep -c '^<')
-    fail "$label: $differing of $lines lines differ:"
-    diff "$reference" "$output" | head -n 12 | cut -c1-240 | sed 's/^/    /'
-  fi
-}
+compare() { compare_out "$1" "$2" "$3" "filtered frames compared by SHA-256"; }
 
 run_host "native, no threads" "$work/native.txt" \
   "$native/tools/standin_host/lowpass-host" "$native/plugin/lowpass.so" --threads 0
@@ -159,5 +127,4 @@ else
   tail -n +3 <<<"$report"
 fi
 
-echo "compare-hosts: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish compare-hosts

@@ -12,31 +12,10 @@ native="${1:?usage: compare-hosts2.sh NATIVE-BUILD-DIR [WINDOWS-BUILD-DIR]}"
 windows="${2:-$root/build/mingw-x86_64}"
 wine="$root/tools/wine64-run.sh"
 
-passed=0
-failed=0
-pass() { echo "PASS: $*"; passed=$((passed + 1)); }
-fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+. "$root/tools/check-lib.sh"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-
-# Counts the host's own checks into ours and says how it ended.
-run_host() {  # label output command...
-  local label=$1 out=$2
-  shift 2
-  "$@" >"$out.raw" 2>&1
-  local status=$?
-  tr -d '\r' <"$out.raw" >"$out"
-  local summary
-  summary=$(grep -E '^host: ' "$out" | tail -n 1)
-  if [ "$status" -eq 0 ] && [ -n "$summary" ]; then
-    pass "$label stand-in host: ${summary#host: }"
-  else
-    fail "$label stand-in host exited with status $status (${summary:-no summary})"
-    grep -E '^check FAIL' "$out" | head -n 20 | sed 's/^/    /'
-    tail -n 5 "$out" | sed 's/^/    /'
-  fi
-}
 
 run_host "native" "$work/native.txt" \
   "$native/tools/standin_host2/lowpass-host2" "$native/aviutl2/lowpass-auf2.so"
@@ -45,15 +24,7 @@ run_host "64-bit Windows (wine64)" "$work/windows.txt" \
 
 grep -E '^out ' "$work/native.txt" >"$work/native.out"
 grep -E '^out ' "$work/windows.txt" >"$work/windows.out"
-lines=$(wc -l <"$work/native.out")
-frames=$(grep -c '^out frame ' "$work/native.out")
-if [ "$frames" -gt 0 ] && cmp -s "$work/native.out" "$work/windows.out"; then
-  pass "native and Windows plug-in gave identical results: $lines lines, $frames filtered images compared by hash"
-else
-  differing=$(diff "$work/native.out" "$work/windows.out" | grep -c '^<')
-  fail "native and Windows plug-in differ in $differing of $lines lines:"
-  diff "$work/native.out" "$work/windows.out" | head -n 12 | cut -c1-240 | sed 's/^/    /'
-fi
+compare_out "native and Windows plug-in" "$work/native.out" "$work/windows.out" "filtered images compared by hash"
 
 # Calls share nothing: the two instances give the same results when the
 # other one runs first.
@@ -73,5 +44,4 @@ run_host "64-bit Windows (wine64), 16384 x 16384" "$work/large.txt" \
   "$wine" "$windows/tools/standin_host2/lowpass-host2.exe" "$windows/aviutl2/lowpass.auf2" --large
 grep -E '^check .*(16384|memory)' "$work/large.txt" | sed 's/^/    /'
 
-echo "compare-hosts2: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish compare-hosts2

@@ -22,10 +22,10 @@ test_packages=(
   g++-multilib qemu-user
   g++-mingw-w64-i686 wine wine32
   locales
-  # test set: the AviUtl2 plug-in (64-bit Windows cross compiler with std::thread,
+  # the AviUtl2 plug-in (64-bit Windows cross compiler with std::thread,
   # wine64 for its stand-in host, unzip for the package check)
   g++-mingw-w64-x86-64-posix wine64 unzip
-  # test set: the fuzz targets (clang with libFuzzer and its sanitizer runtimes)
+  # the fuzz targets (clang with libFuzzer and its sanitizer runtimes)
   clang-14 libclang-rt-14-dev
 )
 

@@ -1,0 +1,93 @@
+# Shared pieces of the check scripts (sourced, not run): PASS/FAIL lines
+# counted into "NAME: N passed, M failed", the stand-in hosts' runs and
+# comparisons, and the checks every plug-in DLL gets.
+
+passed=0
+failed=0
+pass() { echo "PASS: $*"; passed=$((passed + 1)); }
+fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+# expect <description> <expected> <actual>
+expect() {
+  if [ "$2" == "$3" ]; then pass "$1 ($3)"; else fail "$1: expected '$2', got '$3'"; fi
+}
+# finish NAME: the summary line, and the exit status.
+finish() {
+  echo "$1: $passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+  exit
+}
+
+# run_host LABEL OUTPUT COMMAND...: runs a stand-in host, keeps its output
+# (without CR) in OUTPUT, and counts its own verdict ("host: ..." line,
+# exit status) into ours.
+run_host() {
+  local label=$1 out=$2
+  shift 2
+  "$@" >"$out.raw" 2>&1
+  local status=$?
+  tr -d '\r' <"$out.raw" >"$out"
+  local summary
+  summary=$(grep -E '^host: ' "$out" | tail -n 1)
+  if [ "$status" -eq 0 ] && [ -n "$summary" ]; then
+    pass "$label stand-in host: ${summary#host: }"
+  else
+    fail "$label stand-in host exited with status $status (${summary:-no summary})"
+    grep -E '^check FAIL' "$out" | head -n 20 | sed 's/^/    /'
+    tail -n 5 "$out" | sed 's/^/    /'
+  fi
+}
+
+# compare_out LABEL REFERENCE OUTPUT WHAT: the "out" lines of two runs must
+# be identical; WHAT names how the filtered frames ("out frame" lines)
+# were compared.
+compare_out() {
+  local label=$1 reference=$2 output=$3 what=$4
+  local lines frames differing
+  lines=$(wc -l <"$reference")
+  frames=$(grep -c '^out frame ' "$reference")
+  if [ "$lines" -gt 0 ] && [ "$frames" -gt 0 ] && cmp -s "$reference" "$output"; then
+    pass "$label: identical results, $lines lines, $frames $what"
+  else
+    differing=$(diff "$reference" "$output" | grep -c '^<')
+    fail "$label: $differing of $lines lines differ:"
+    diff "$reference" "$output" | head -n 12 | cut -c1-240 | sed 's/^/    /'
+  fi
+}
+
+# check_dll FILE OBJDUMP FORMAT MAGIC KIND EXPORTS: a Windows DLL of the
+# given object format and optional-header magic, exporting exactly EXPORTS
+# (sorted, comma-separated), under its own file name, and importing only
+# Windows' own DLLs (users have no MinGW runtime DLLs). Sets `headers`.
+check_dll() {
+  local file=$1 objdump=$2 format_want=$3 magic_want=$4 kind=$5 exports_want=$6
+  headers=$($objdump -p "$file")
+  local format magic exports dllname imports
+  format=$(sed -n 's/.*file format \(.*\)$/\1/p' <<<"$headers" | head -n 1)
+  magic=$(awk '$1 == "Magic" {print $2; exit}' <<<"$headers")
+  if [ "$format" = "$format_want" ] && [ "$magic" = "$magic_want" ] && grep -qx $'\tDLL' <<<"$headers"; then
+    pass "a $kind DLL ($format, magic $magic)"
+  else
+    fail "not a $kind DLL: format '$format', magic '$magic'"
+  fi
+  exports=$(awk '/^\[Ordinal\/Name Pointer\] Table/ {on = 1; next}
+                 on && /^[ \t]*$/ {on = 0}
+                 on {print $NF}' <<<"$headers" | sort -u | paste -sd, -)
+  expect "export table is exactly $exports_want" "$exports_want" "$exports"
+  dllname=$(awk '$1 == "Name" && NF >= 3 {print $3; exit}' <<<"$headers")
+  expect "module name in the export directory" "$(basename "$file")" "$dllname"
+  imports=$(awk '/DLL Name:/ {print $3}' <<<"$headers" | sort -u)
+  local system_dlls=" kernel32.dll user32.dll msvcrt.dll ntdll.dll advapi32.dll gdi32.dll "
+  local bad=() dll lower
+  while read -r dll; do
+    [ -n "$dll" ] || continue
+    lower=$(tr 'A-Z' 'a-z' <<<"$dll")
+    [[ "$system_dlls" == *" $lower "* ]] || bad+=("$dll")
+  done <<<"$imports"
+  if [ -z "$imports" ]; then
+    fail "no import table found"
+  elif [ "${#bad[@]}" -eq 0 ]; then
+    pass "imports only Windows' own DLLs ($(paste -sd' ' - <<<"$imports"))"
+  else
+    fail "imports other DLLs: ${bad[*]}"
+  fi
+}
