@@ -30,10 +30,11 @@ void FusedPassesAvx2(const FusedJob& job);
 
 // The fused passes (FusedJob) give the samples of the horizontal pass
 // followed by the vertical pass, for 1 <= N <= kWideFusedMaxTaps and a
-// picture of at least 2N + 1 pixels both ways. Stack per call: about 60
-// KiB (a ring of horizontal rows of at most 32 KiB, one row's widened
-// samples of a strip, the samples kept between strips, the edge runs'
-// coefficients).
-constexpr int kWideFusedMaxTaps = 8;
+// picture of at least 2N + 1 pixels both ways (the engine table takes them
+// up to the N where they are faster). Stack per call: at most about 55
+// KiB (a ring of horizontal rows, 24 KiB; the edge runs' coefficients, 12
+// KiB; the samples kept between strips for up to 192 rows, 9.75 KiB; one
+// row's widened samples of a strip, 6.4 KiB).
+constexpr int kWideFusedMaxTaps = 4;
 
 }  // namespace lowpass
