@@ -11,6 +11,7 @@
 // if any of them failed.
 //
 //   lowpass-host MODULE [--x87 HEX] [--threads N] [--dump CASE]
+//   lowpass-host MODULE --time WxH [--taps N] [--frames K] [--threads N] [--x87 HEX]
 //
 // --threads N: exec_multi_thread_func runs its body on N threads (default
 // the processor count); 0 leaves the entry null. Each worker starts the
@@ -18,18 +19,33 @@
 // under the caller's mode and hand every worker back its own, out of MMX
 // state.
 //
+// --time WxH: instead of the checks, times the filter as the editor runs
+// it: X = round(0.44 w), Y = round(0.44 h), N taps (default 3), Blackman,
+// SIMD on (the plug-in picks its engine), one settings update, then a
+// frame of random samples in the nominal range (y 0..4096, cb and cr
+// -2048..2048) in buffers 16 pixels wider than the row, filtered once
+// untimed (the kernel tables are built then) and K times (default 50)
+// timed. Prints "time" lines: the settings, the median, lowest and
+// highest per-frame time of func_proc in ms, and the engine (told from
+// the results as below; which of the SSE engine's implementations runs
+// cannot be seen from outside, so the widest the processor and system
+// allow is printed beside it, which is what the SIMD box picks).
+//
 // Built as lowpass-host-mmx (LOWPASS_HOST_MMX_ONLY), the same program is
 // linked with the filter instead of loading it, and after every
 // GetFilterTable it sets the probed capabilities to "MMX only": the way to
 // have the settings choose the MMX engine on a processor with SSE, and so
 // to compare the MMX engine of the native and the Windows build too.
 //   lowpass-host-mmx [--x87 HEX] [--threads N] [--dump CASE]
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -694,6 +710,91 @@ void FrameCases(int dumpCase) {
                  fallbackCompared, fallbackDiffering));
 }
 
+// --- timing -------------------------------------------------------------------
+
+// The widest of the SSE engine's implementations the processor and the
+// system allow (AVX2 needs the YMM state saved by the system: libgcc's
+// probe checks OSXSAVE and XCR0 as the plug-in's does).
+const char* WidestSseImplementation() {
+#if defined(__i386__) || defined(__x86_64__)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) return "avx2";
+    if (__builtin_cpu_supports("sse2")) return "sse2";
+    if (__builtin_cpu_supports("sse")) return "sse";
+#endif
+    return "none";
+}
+
+bool ParseSize(const char* text, int* w, int* h) {
+    char tail = 0;
+    return std::sscanf(text, "%dx%d%c", w, h, &tail) == 2 && *w >= 1 && *h >= 1 && *w <= 16384 && *h <= 16384;
+}
+
+struct Timing {
+    int w = 0, h = 0;
+    int taps = 3;
+    int frames = 50;
+};
+
+void TimeFrames(const Timing& t) {
+    host.track[0] = (44 * t.w + 50) / 100;
+    host.track[1] = (44 * t.h + 50) / 100;
+    host.track[2] = t.taps;
+    const int boxes[5] = {1, 0, 0, 0, 1};  // SIMD on, Blackman
+    std::copy(std::begin(boxes), std::end(boxes), host.check);
+    Update();
+    const FilterProcFunc proc = host.filter.func_proc;
+
+    const int maxW = t.w + 16;
+    FramePair frames(t.w, t.h, maxW, t.h + 1);
+    lowpass::standin::Lcg rng(static_cast<std::uint32_t>(t.w * 31 + t.h * 7 + t.taps));
+    for (int y = 0; y < t.h; ++y)
+        for (int x = 0; x < t.w; ++x) {
+            PIXEL_YC& p = frames.edit.at(x, y);
+            p.y = static_cast<std::int16_t>(rng.Range(0, 4096));
+            p.cb = static_cast<std::int16_t>(rng.Range(-2048, 2048));
+            p.cr = static_cast<std::int16_t>(rng.Range(-2048, 2048));
+        }
+    std::printf("time settings w=%d h=%d max_w=%d X=%d Y=%d N=%d window=blackman simd=1 threads=%d frames=%d\n", t.w,
+                t.h, maxW, host.track[0], host.track[1], host.track[2], host.pool ? host.pool->threads() : 0,
+                t.frames);
+
+    // Untimed: builds the tables for this size. Each frame then filters the
+    // previous result in place (both passes run, so the buffers come back
+    // to where they were), as the benchmark's frame driver does.
+    bool ok = Proc(proc, &frames.info) == TRUE;
+    std::vector<double> ms;
+    for (int k = 0; k < t.frames; ++k) {
+        const auto start = std::chrono::steady_clock::now();
+        const BOOL result = CallProc(proc, &host.filter, &frames.info);
+        const auto end = std::chrono::steady_clock::now();
+        AfterCallback("func_proc");
+        ok = ok && result == TRUE;
+        ms.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+    }
+    std::string where;
+    const bool intact = frames.edit.SentinelsIntact(&where) && frames.temp.SentinelsIntact(&where);
+    Check(ok && frames.ResultIsOriginalEdit() && intact,
+          Printf("%d timed frames: TRUE, both passes ran, slack sentinels intact%s%s", t.frames,
+                 intact ? "" : ": ", where.c_str()));
+
+    if (host.pool)
+        Check(host.workerStateChanges == 0,
+              Printf("%d worker bodies handed back with their own MXCSR and x87 control word, no MMX state%s%s",
+                     host.workerBodies.load(), host.workerStateChanges ? ": " : "", host.firstWorkerChange.c_str()));
+
+    std::sort(ms.begin(), ms.end());
+    const std::size_t n = ms.size();
+    const double median = n % 2 ? ms[n / 2] : (ms[n / 2 - 1] + ms[n / 2]) / 2;
+    std::printf("time median=%.3f ms min=%.3f max=%.3f\n", median, ms.front(), ms.back());
+    const std::string engine = EngineOf(proc);
+    if (engine == "sse")
+        std::printf("time engine=sse implementation=%s (the widest the processor and system allow)\n",
+                    WidestSseImplementation());
+    else
+        std::printf("time engine=%s\n", engine.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -701,6 +802,9 @@ int main(int argc, char** argv) {
     int dumpCase = -1;
     int threads = lowpass::threads::ProcessorCount();
     const char* module = nullptr;
+    bool timing = false;
+    bool usage = false;
+    Timing timed;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--x87") == 0 && i + 1 < argc)
             controlWord = static_cast<std::uint16_t>(std::strtoul(argv[++i], nullptr, 16));
@@ -708,14 +812,27 @@ int main(int argc, char** argv) {
             threads = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--dump") == 0 && i + 1 < argc)
             dumpCase = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--time") == 0 && i + 1 < argc) {
+            timing = true;
+            if (!ParseSize(argv[++i], &timed.w, &timed.h)) usage = true;
+        } else if (std::strcmp(argv[i], "--taps") == 0 && i + 1 < argc)
+            timed.taps = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--frames") == 0 && i + 1 < argc)
+            timed.frames = std::atoi(argv[++i]);
+        else if (argv[i][0] == '-')
+            usage = true;
         else
             module = argv[i];
     }
 #if defined(LOWPASS_HOST_MMX_ONLY)
     module = "(linked in)";
 #endif
-    if (module == nullptr) {
-        std::fprintf(stderr, "usage: %s MODULE [--x87 HEX] [--threads N] [--dump CASE]\n", argv[0]);
+    if (timing && (timed.taps < 1 || timed.taps > 15 || timed.frames < 1)) usage = true;
+    if (module == nullptr || usage) {
+        std::fprintf(stderr,
+                     "usage: %s MODULE [--x87 HEX] [--threads N] [--dump CASE]\n"
+                     "       %s MODULE --time WxH [--taps 1..15] [--frames K] [--threads N] [--x87 HEX]\n",
+                     argv[0], argv[0]);
         return 2;
     }
     std::setvbuf(stdout, nullptr, _IOLBF, 1 << 16);
@@ -734,6 +851,12 @@ int main(int argc, char** argv) {
     std::string detail;
     const bool misaligned = lowpass::standin::StackMisalignmentWorks(&detail);
     Check(misaligned, "calls into the plug-in: " + detail);
+
+    if (timing) {
+        if (LoadAndDescribe(module)) TimeFrames(timed);
+        std::printf("host: %d checks passed, %d failed\n", checksPassed, checksFailed);
+        return checksFailed == 0 ? 0 : 1;
+    }
 
     std::string error;
     if (host.windows.Create(&error)) {
