@@ -1,5 +1,6 @@
 // Timings of each engine's HorizontalPass and VerticalPass and of the frame
-// driver running both, at 720 x 480 and 1920 x 1080 with N = 3 and N = 15,
+// driver running both (for an engine that runs both passes at once where N
+// is small, also as two passes, named ".../<engine>-2pass"), at 720 x 480 and 1920 x 1080 with N = 3 and N = 15,
 // next to OpenCV's cv::sepFilter2D on the same frames with the same taps,
 // all on one thread; the frame driver also on all the processor's threads
 // (the tools' pool as its band runner, as the lowpass tool lends it to the
@@ -154,9 +155,11 @@ public:
             auto rank = [](const Times& t) {
                 int order = 0;
                 const auto table = lowpass::Engines();
+                const std::size_t dash = t.engine.find('-');
+                const std::string base = t.engine.substr(0, dash);
                 for (std::size_t i = 0; i < table.size(); ++i)
-                    if (t.engine == table[i].name) order = static_cast<int>(table.size() - i);
-                return order * 2 + (t.threads > 1 ? 1 : 0);
+                    if (base == table[i].name) order = static_cast<int>(table.size() - i);
+                return order * 4 + (dash != std::string::npos ? 2 : 0) + (t.threads > 1 ? 1 : 0);
             };
             std::stable_sort(engines.begin(), engines.end(),
                              [&](const Times& a, const Times& b) { return rank(a) < rank(b); });
@@ -194,13 +197,32 @@ int main(int argc, char** argv) {
     const lowpass::BandRunner allThreads = lowpass::threads::BandRunnerOn(pool);
     const std::string threadsSuffix = "/threads:" + std::to_string(pool.threads());
     const int caps = lowpass::ComposeCpuCaps() | lowpass::ProbeSseImplementations();
+    // The engines that run both passes at once, as two passes.
+    std::vector<std::string> twoPassNames;
+    std::vector<lowpass::Engine> twoPass;
+    for (const lowpass::Engine& engine : lowpass::Engines())
+        if (engine.passes.fused != nullptr) twoPassNames.push_back(std::string(engine.name) + "-2pass");
+    twoPass.reserve(twoPassNames.size());
+    for (const lowpass::Engine& engine : lowpass::Engines())
+        if (engine.passes.fused != nullptr) {
+            lowpass::Engine copy = engine;
+            copy.name = twoPassNames[twoPass.size()].c_str();
+            copy.passes.fused = nullptr;
+            twoPass.push_back(copy);
+        }
     const int sizes[2][2] = {{720, 480}, {1920, 1080}};
     for (What what : {What::Horizontal, What::Vertical, What::Driver})
         for (const auto& size : sizes)
             for (int n : {3, 15}) {
                 const std::string cell = std::string(WhatName(what)) + "/" + std::to_string(size[0]) + "x" +
                                          std::to_string(size[1]) + "/N=" + std::to_string(n) + "/";
-                for (const lowpass::Engine& engine : lowpass::Engines()) {
+                std::vector<const lowpass::Engine*> engines;
+                for (const lowpass::Engine& engine : lowpass::Engines()) engines.push_back(&engine);
+                if (what == What::Driver)
+                    for (const lowpass::Engine& engine : twoPass)
+                        if (n <= engine.passes.fusedTaps) engines.push_back(&engine);
+                for (const lowpass::Engine* pointer : engines) {
+                    const lowpass::Engine& engine = *pointer;
                     if (!lowpass::CanRun(engine, caps)) continue;
                     benchmark::RegisterBenchmark((cell + engine.name).c_str(), Run, &engine, what, size[0], size[1], n,
                                                  nullptr)

@@ -9,9 +9,11 @@ namespace lowpass {
 using BandBody = void (*)(int band, int bands, void* argument);
 
 struct BandRunner {
-    // Calls body(band, bands, argument) for band = 0 .. bands - 1 and returns
-    // when all calls have returned. Returns false if it could not run them;
-    // the caller then runs the bands itself.
+    // Calls body(band, bands, argument) for band = 0 .. bands - 1, each band
+    // once, and returns when all calls have returned. Returns false, having
+    // called nothing, if it could not run them; the caller then runs the
+    // bands itself. (A band of the fused pass overwrites its own source:
+    // it must not run twice.)
     bool (*run)(void* context, BandBody body, void* argument);
     void* context;
 };

@@ -28,12 +28,95 @@ void RunBand(int band, int bands, void* argument) {
     if (banded.afterBand != nullptr) banded.afterBand();
 }
 
+// Runs body(band, bands, argument) for every band of the runner, or as one
+// band on this thread.
+void RunBanded(const FrameContext& context, BandBody body, void* argument) {
+    if (context.bands != nullptr && context.bands->run != nullptr &&
+        context.bands->run(context.bands->context, body, argument))
+        return;
+    body(0, 1, argument);
+}
+
 void RunPass(const FrameContext& context, Pass pass, void (*afterBand)(), const PassJob& job) {
     BandedPass banded{pass, afterBand, job};
-    if (context.bands != nullptr && context.bands->run != nullptr &&
-        context.bands->run(context.bands->context, RunBand, &banded))
-        return;
-    RunBand(0, 1, &banded);
+    RunBanded(context, RunBand, &banded);
+}
+
+// The horizontal pass over the rows near block boundaries only, from edit
+// into temp: boundary b's rows b - N .. b + N - 1 (those of the frame) are
+// entries (b / blockRows - 1) * 2N .. of one list, which the bands share
+// out.
+struct BoundaryRows {
+    Pass horizontal;
+    void (*afterBand)();
+    PassJob job;  // first/end unused
+    int blockRows;
+    int entries;  // 2N per boundary
+};
+
+void RunBoundaryBand(int band, int bands, void* argument) {
+    const auto& rows = *static_cast<const BoundaryRows*>(argument);
+    if (bands < 1 || band < 0 || band >= bands) return;
+    const int n = rows.job.taps;
+    const int lo = static_cast<int>(static_cast<long long>(rows.entries) * band / bands);
+    const int hi = static_cast<int>(static_cast<long long>(rows.entries) * (band + 1) / bands);
+    bool ran = false;
+    for (int entry = lo; entry < hi;) {
+        const int index = entry / (2 * n);            // which boundary
+        const int boundary = (index + 1) * rows.blockRows;
+        const int listed = index * (2 * n);           // its first entry
+        const int last = hi < listed + 2 * n ? hi : listed + 2 * n;
+        PassJob job = rows.job;
+        job.first = boundary - n + (entry - listed);
+        job.end = boundary - n + (last - listed);
+        if (job.end > job.h) job.end = job.h;
+        if (job.first < job.end) {
+            rows.horizontal(job);
+            ran = true;
+        }
+        entry = last;
+    }
+    if (ran && rows.afterBand != nullptr) rows.afterBand();
+}
+
+// The fused pass, the blocks shared out among the bands.
+struct BandedBlocks {
+    FusedPass fused;
+    void (*afterBand)();
+    FusedJob job;  // first/end span every block
+};
+
+void RunFusedBand(int band, int bands, void* argument) {
+    const auto& blocks = *static_cast<const BandedBlocks*>(argument);
+    if (bands < 1 || band < 0 || band >= bands) return;
+    FusedJob job = blocks.job;
+    const long long count = blocks.job.end - blocks.job.first;
+    job.first = blocks.job.first + static_cast<int>(count * band / bands);
+    job.end = blocks.job.first + static_cast<int>(count * (band + 1) / bands);
+    if (job.first >= job.end) return;
+    blocks.fused(job);
+    if (blocks.afterBand != nullptr) blocks.afterBand();
+}
+
+bool FusedTakes(const PassPair& passes, const FrameBuffers& frame, int n) {
+    return passes.fused != nullptr && n >= 1 && n <= passes.fusedTaps && frame.w >= 2 * n + 1 &&
+           frame.h >= 2 * n + 1;
+}
+
+void RunFused(const FrameContext& context, const PassPair& passes, const FrameBuffers& frame, int n) {
+    const KernelCache& cache = *context.cache;
+    const FusedBlocks cut = FusedBlocksFor(frame.h, n);
+    if (cut.count > 1) {
+        BoundaryRows rows{passes.horizontal, passes.afterPasses,
+                          PassJob{frame.edit, frame.temp, frame.w, frame.h, frame.stride, n, &cache.horizontal,
+                                  cache.roundingBias, 0, 0},
+                          cut.rows, (cut.count - 1) * 2 * n};
+        RunBanded(context, RunBoundaryBand, &rows);
+    }
+    BandedBlocks blocks{passes.fused, passes.afterPasses,
+                        FusedJob{frame.edit, frame.temp, frame.w, frame.h, frame.stride, n, &cache.horizontal,
+                                 &cache.vertical, cache.roundingBias, cut.rows, 0, cut.count}};
+    RunBanded(context, RunFusedBand, &blocks);
 }
 
 PassJob JobFor(const FrameBuffers& frame, const KernelSettings& settings, const KernelTables& tables,
@@ -50,6 +133,12 @@ void RunFramePasses(const FrameContext& context, const KernelSettings& settings,
     if (!KernelCacheFits(cache, settings, frame.w, frame.h)) {
         if (context.beforeKernelDesign != nullptr) context.beforeKernelDesign();
         RebuildKernel(cache, settings, frame.w, frame.h);
+    }
+    const int n = ClampTaps(settings.taps);
+    if (frame.w > settings.x && frame.h > settings.y && FusedTakes(passes, frame, n)) {
+        RunFused(context, passes, frame, n);
+        if (passes.afterPasses != nullptr) passes.afterPasses();
+        return;
     }
     if (frame.w > settings.x) {
         RunPass(context, passes.horizontal, passes.afterPasses, JobFor(frame, settings, cache.horizontal, cache, frame.h));

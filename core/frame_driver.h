@@ -14,10 +14,17 @@ namespace lowpass {
 // An engine's HorizontalPass and VerticalPass, and what must run once after
 // them (the vector engines leave MMX state; the portable one needs nothing).
 // The driver also runs afterPasses after every band, on the band's thread.
+// An engine may also compute both passes at once (FusedJob), giving the
+// very samples the two passes give; the driver uses that where both passes
+// run, the frame is at least 2N + 1 pixels both ways and 1 <= N <=
+// fusedTaps (beyond, the horizontal rows it computes again at every block
+// boundary cost more than the memory it saves).
 struct PassPair {
     Pass horizontal;
     Pass vertical;
     void (*afterPasses)();
+    FusedPass fused = nullptr;
+    int fusedTaps = 0;
 };
 
 // The two frame buffers of one frame. `edit` holds the picture; `temp` may
@@ -37,9 +44,8 @@ struct FrameContext {
     // MMX state on a processor with MMX).
     void (*beforeKernelDesign)();
     // Runs each pass in bands when set; otherwise one band on this thread.
-    // If the runner fails (returns false) the driver runs the whole pass on
-    // this thread: a band only reads the pass's source and writes its own
-    // lines, so bands the runner did run are simply written again.
+    // If the runner fails (returns false, having run no band) the driver
+    // runs the whole pass on this thread.
     const BandRunner* bands;
 };
 
@@ -48,6 +54,10 @@ struct FrameContext {
 // 2. If w > settings.x: the horizontal pass from edit into temp, then the
 //    two are exchanged.
 // 3. If h > settings.y: the vertical pass likewise.
+//    Where both run and passes.fused may take the frame, instead: the
+//    horizontal pass's rows near block boundaries into temp (one banded
+//    call), then the fused pass block by block in edit (a second one); no
+//    exchange. Either way the result ends in the buffer that was edit.
 // 4. passes.afterPasses, whether or not a pass ran.
 void RunFramePasses(const FrameContext& context, const KernelSettings& settings, FrameBuffers& frame,
                     const PassPair& passes);

@@ -21,6 +21,7 @@ struct Avx2Vectors {
     static constexpr int kInFlight = sizeof(void*) == 8 ? 8 : 4;
 
     static Vec Load(const float* p) { return _mm256_loadu_ps(p); }
+    static void Store(float* p, Vec v) { _mm256_storeu_ps(p, v); }
     static Vec LoadAligned(const float* p) { return _mm256_load_ps(p); }
     // Lane 0 of a table entry, in all eight lanes.
     static Vec Broadcast(const float* entry) { return _mm256_broadcast_ss(entry); }
@@ -39,6 +40,41 @@ struct Avx2Vectors {
         const __m256i packed = _mm256_packs_epi32(_mm256_cvtps_epi32(a), _mm256_cvtps_epi32(b));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute4x64_epi64(packed, 0xD8));
     }
+    // The value a result becomes when stored as int16 and widened again:
+    // converted under the rounding control, saturated (as PACKSSDW does:
+    // 0x80000000 from an out-of-range sum gives -32768), back to float32.
+    static Vec Requantize(Vec a) {
+        __m256i i = _mm256_cvtps_epi32(a);
+        i = _mm256_min_epi32(_mm256_max_epi32(i, _mm256_set1_epi32(-32768)), _mm256_set1_epi32(32767));
+        return _mm256_cvtepi32_ps(i);
+    }
+    static Vec RequantizeInRange(Vec a) { return _mm256_cvtepi32_ps(_mm256_cvtps_epi32(a)); }
+
+    // The largest magnitude of int16 samples, kPeakSamples at a time.
+    static constexpr int kPeakSamples = 16;
+    struct PeakState {
+        __m256i high, low;
+    };
+    static PeakState PeakStart(const std::int16_t* in) {
+        const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
+        return PeakState{s, s};
+    }
+    static void PeakStep(PeakState& state, const std::int16_t* in) {
+        const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
+        state.high = _mm256_max_epi16(state.high, s);
+        state.low = _mm256_min_epi16(state.low, s);
+    }
+    static int PeakEnd(const PeakState& state) {
+        alignas(32) std::int16_t high[16], low[16];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(high), state.high);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(low), state.low);
+        int peak = 0;
+        for (int i = 0; i < 16; ++i) {
+            if (high[i] > peak) peak = high[i];
+            if (-low[i] > peak) peak = -low[i];
+        }
+        return peak;
+    }
     static void Store1(std::int16_t* out, Vec a) {
         const __m256i i = _mm256_cvtps_epi32(a);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
@@ -50,5 +86,6 @@ struct Avx2Vectors {
 
 void HorizontalPassAvx2(const PassJob& job) { HorizontalPassWide<Avx2Vectors>(job); }
 void VerticalPassAvx2(const PassJob& job) { VerticalPassWide<Avx2Vectors>(job); }
+void FusedPassesAvx2(const FusedJob& job) { FusedPassesWide<Avx2Vectors>(job); }
 
 }  // namespace lowpass

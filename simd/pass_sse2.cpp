@@ -21,6 +21,7 @@ struct Sse2Vectors {
     static constexpr int kInFlight = sizeof(void*) == 8 ? 8 : 4;
 
     static Vec Load(const float* p) { return _mm_loadu_ps(p); }
+    static void Store(float* p, Vec v) { _mm_storeu_ps(p, v); }
     static Vec LoadAligned(const float* p) { return _mm_load_ps(p); }
     // A table entry of four equal copies, 16-byte aligned.
     static Vec Broadcast(const float* entry) { return _mm_load_ps(entry); }
@@ -37,6 +38,40 @@ struct Sse2Vectors {
     static void Store2(std::int16_t* out, Vec a, Vec b) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packs_epi32(_mm_cvtps_epi32(a), _mm_cvtps_epi32(b)));
     }
+    // The value a result becomes when stored as int16 and widened again:
+    // converted under the rounding control, saturated, back to float32.
+    static Vec Requantize(Vec a) {
+        const __m128i i = _mm_cvtps_epi32(a);
+        const __m128i packed = _mm_packs_epi32(i, i);
+        return _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(packed, packed), 16));
+    }
+    static Vec RequantizeInRange(Vec a) { return _mm_cvtepi32_ps(_mm_cvtps_epi32(a)); }
+
+    // The largest magnitude of int16 samples, kPeakSamples at a time.
+    static constexpr int kPeakSamples = 8;
+    struct PeakState {
+        __m128i high, low;
+    };
+    static PeakState PeakStart(const std::int16_t* in) {
+        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        return PeakState{s, s};
+    }
+    static void PeakStep(PeakState& state, const std::int16_t* in) {
+        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        state.high = _mm_max_epi16(state.high, s);
+        state.low = _mm_min_epi16(state.low, s);
+    }
+    static int PeakEnd(const PeakState& state) {
+        alignas(16) std::int16_t high[8], low[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(high), state.high);
+        _mm_store_si128(reinterpret_cast<__m128i*>(low), state.low);
+        int peak = 0;
+        for (int i = 0; i < 8; ++i) {
+            if (high[i] > peak) peak = high[i];
+            if (-low[i] > peak) peak = -low[i];
+        }
+        return peak;
+    }
     static void Store1(std::int16_t* out, Vec a) {
         const __m128i i = _mm_cvtps_epi32(a);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packs_epi32(i, i));
@@ -47,5 +82,6 @@ struct Sse2Vectors {
 
 void HorizontalPassSse2(const PassJob& job) { HorizontalPassWide<Sse2Vectors>(job); }
 void VerticalPassSse2(const PassJob& job) { VerticalPassWide<Sse2Vectors>(job); }
+void FusedPassesSse2(const FusedJob& job) { FusedPassesWide<Sse2Vectors>(job); }
 
 }  // namespace lowpass

@@ -20,10 +20,21 @@ namespace lowpass {
 // SSE2: four float32 lanes; any processor from the Pentium 4 on.
 void HorizontalPassSse2(const PassJob& job);
 void VerticalPassSse2(const PassJob& job);
+void FusedPassesSse2(const FusedJob& job);
 
 // AVX2: eight float32 lanes; needs the processor's AVX2 and the operating
 // system's saving of the YMM registers.
 void HorizontalPassAvx2(const PassJob& job);
 void VerticalPassAvx2(const PassJob& job);
+void FusedPassesAvx2(const FusedJob& job);
+
+// The fused passes (FusedJob) give the samples of the horizontal pass
+// followed by the vertical pass, for 1 <= N <= kWideFusedMaxTaps and a
+// picture of at least 2N + 1 pixels both ways (the engine table takes them
+// up to the N where they are faster). Stack per call: at most about 55
+// KiB (a ring of horizontal rows, 24 KiB; the edge runs' coefficients, 12
+// KiB; the samples kept between strips for up to 192 rows, 9.75 KiB; one
+// row's widened samples of a strip, 6.4 KiB).
+constexpr int kWideFusedMaxTaps = 4;
 
 }  // namespace lowpass

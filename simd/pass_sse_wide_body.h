@@ -53,6 +53,7 @@
 #include <cstring>
 
 #include "core/pass_job.h"
+#include "simd/pass_sse_wide.h"
 
 namespace lowpass {
 namespace {
@@ -109,6 +110,30 @@ void Widen(float* out, const std::int16_t* line, int limit, int lo, int hi) {
     for (; i < hi; ++i) out[i - lo] = 0.0f;
 }
 
+// As Widen for 0 <= lo, and returns the largest magnitude of the samples
+// it read (at least `peak`).
+template <class V>
+int WidenWithPeak(float* out, const std::int16_t* line, int limit, int lo, int hi, int peak) {
+    constexpr int G = V::kPeakSamples;
+    int i = lo;
+    const int end = MinInt(hi, limit);
+    if (i + G <= end) {
+        typename V::PeakState state = V::PeakStart(line + i);
+        for (; i + G <= end; i += G) {
+            V::PeakStep(state, line + i);
+#pragma GCC unroll 4
+            for (int j = 0; j < G; j += 8) V::Widen8(out + (i - lo) + j, line + i + j);
+        }
+        peak = MaxInt(peak, V::PeakEnd(state));
+    }
+    for (; i < end; ++i) {
+        out[i - lo] = static_cast<float>(line[i]);
+        peak = MaxInt(peak, line[i] < 0 ? -line[i] : line[i]);
+    }
+    for (; i < hi; ++i) out[i - lo] = 0.0f;
+    return peak;
+}
+
 // Stores K accumulators (K * V::kLanes results) at `out`.
 template <class V, int K>
 inline void StoreResults(std::int16_t* out, const typename V::Vec (&acc)[K]) {
@@ -161,14 +186,13 @@ inline void RepeatPixel(float* out, const float* pixel, int lanes) {
     }
 }
 
-// K vectors of middle outputs: f points at the sample 3N before the first
-// output sample; tap k reads f + 3k.
+// The sums of K vectors of middle outputs: f points at the sample 3N before
+// the first output sample; tap k reads f + 3k.
 template <class V, int K, int kN = 0>
-inline void MiddleOutputs(std::int16_t* out, const float* f, const Tap* taps, int n, typename V::Vec bias) {
+inline void MiddleSums(typename V::Vec (&acc)[K], const float* f, const Tap* taps, int n, typename V::Vec bias) {
     if (kN != 0) n = kN;  // a kernel size known when compiling: the tap loop unrolls
     using Vec = typename V::Vec;
     constexpr int L = V::kLanes;
-    Vec acc[K];
     Vec c = V::Broadcast(taps[0]);
 #pragma GCC unroll 16
     for (int i = 0; i < K; ++i) acc[i] = V::Mul(c, V::Load(f + i * L));
@@ -181,12 +205,49 @@ inline void MiddleOutputs(std::int16_t* out, const float* f, const Tap* taps, in
     }
 #pragma GCC unroll 16
     for (int i = 0; i < K; ++i) acc[i] = V::Add(acc[i], bias);
+}
+
+// Results as the horizontal pass stores them.
+template <class V, int K>
+inline void PutResults(std::int16_t* out, const typename V::Vec (&acc)[K]) {
     StoreResults<V, K>(out, acc);
 }
 
-// K vectors of middle outputs, with the taps unrolled for short kernels.
+// Results as the vertical pass reads them back: converted and saturated
+// to int16 as stored, then widened to float32 again, into a ring row
+// (V::Requantize does both without leaving the registers).
 template <class V, int K>
-inline void MiddleBlock(std::int16_t* out, const float* f, const Tap* taps, int n, typename V::Vec bias) {
+inline void PutResults(float* out, const typename V::Vec (&acc)[K]) {
+#pragma GCC unroll 16
+    for (int i = 0; i < K; ++i) V::Store(out + i * V::kLanes, V::Requantize(acc[i]));
+}
+
+// A ring row's float32 sample where the row's sums are known to lie well
+// within the int16 range: stored and widened again it is only rounded to
+// an integer (V::RequantizeInRange), no saturation needed.
+struct InRangeSample {
+    float value;
+};
+
+template <class V, int K>
+inline void PutResults(InRangeSample* out, const typename V::Vec (&acc)[K]) {
+    float* to = &out->value;
+#pragma GCC unroll 16
+    for (int i = 0; i < K; ++i) V::Store(to + i * V::kLanes, V::RequantizeInRange(acc[i]));
+}
+
+// K vectors of middle outputs at `out` (int16 samples, or float32 ones
+// requantized).
+template <class V, int K, int kN = 0, class Out>
+inline void MiddleOutputs(Out* out, const float* f, const Tap* taps, int n, typename V::Vec bias) {
+    typename V::Vec acc[K];
+    MiddleSums<V, K, kN>(acc, f, taps, n, bias);
+    PutResults<V, K>(out, acc);
+}
+
+// K vectors of middle outputs, with the taps unrolled for short kernels.
+template <class V, int K, class Out>
+inline void MiddleBlock(Out* out, const float* f, const Tap* taps, int n, typename V::Vec bias) {
     static_assert(kUnrolledTaps == 4, "one case per unrolled kernel size");
     switch (n) {
         case 1: MiddleOutputs<V, K, 1>(out, f, taps, n, bias); break;
@@ -194,6 +255,46 @@ inline void MiddleBlock(std::int16_t* out, const float* f, const Tap* taps, int 
         case 3: MiddleOutputs<V, K, 3>(out, f, taps, n, bias); break;
         case 4: MiddleOutputs<V, K, 4>(out, f, taps, n, bias); break;
         default: MiddleOutputs<V, K>(out, f, taps, n, bias); break;
+    }
+}
+
+// The left edge run's reach = 3N results: sample0 points at the row's
+// sample 0, with 3N finite values before it (zeros). Lane s, tap k reads
+// sample s + 3(k - N).
+template <class V>
+void LeftEdgeRun(std::int16_t* results, const float* sample0, const EdgeLanes& left, int n, typename V::Vec bias) {
+    using Vec = typename V::Vec;
+    constexpr int L = V::kLanes;
+    const int reach = 3 * n;
+    const int edgeLanes = RoundUpTo(reach, L);
+    const float* edge = sample0 - reach;
+    alignas(32) float edgePixel[kMaxEdgeLanes + 2];
+    RepeatPixel(edgePixel, sample0, edgeLanes);
+    for (int v = 0; v < edgeLanes; v += L) {
+        Vec acc = V::Mul(V::LoadAligned(left.weight + v), V::LoadAligned(edgePixel + v));
+        for (int k = 1; k <= 2 * n; ++k)
+            acc = V::Add(acc, V::Mul(V::LoadAligned(left.coefficient[k] + v), V::Load(edge + v + 3 * k)));
+        V::Store1(results + v, V::Add(acc, bias));
+    }
+}
+
+// The right edge run's 3N results (samples rowSamples - 3N on): edge points
+// at sample rowSamples - 6N, with finite values past the row's end; the
+// last pixel's samples are edge[6N - 3 ..].
+template <class V>
+void RightEdgeRun(std::int16_t* results, const float* edge, const EdgeLanes& right, int n, typename V::Vec bias) {
+    using Vec = typename V::Vec;
+    constexpr int L = V::kLanes;
+    const int reach = 3 * n;
+    const int edgeLanes = RoundUpTo(reach, L);
+    alignas(32) float edgePixel[kMaxEdgeLanes + 2];
+    RepeatPixel(edgePixel, edge + 2 * reach - 3, edgeLanes);
+    for (int v = 0; v < edgeLanes; v += L) {
+        Vec acc = V::Mul(V::LoadAligned(right.coefficient[0] + v), V::Load(edge + v));
+        for (int k = 1; k <= 2 * n - 2; ++k)
+            acc = V::Add(acc, V::Mul(V::LoadAligned(right.coefficient[k] + v), V::Load(edge + v + 3 * k)));
+        acc = V::Add(acc, V::Mul(V::LoadAligned(right.weight + v), V::LoadAligned(edgePixel + v)));
+        V::Store1(results + v, V::Add(acc, bias));
     }
 }
 
@@ -206,7 +307,6 @@ void HorizontalPassWide(const PassJob& job) {
     const int n = job.taps;
     const int rowSamples = 3 * job.w;
     const int reach = 3 * n;  // samples from an output to its farthest tap
-    const int edgeLanes = RoundUpTo(reach, L);
     const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(job.stride) * 3;
     const Tap* taps = job.tables->sseTaps;
     const Vec bias = V::Broadcast(job.roundingBias);
@@ -225,7 +325,6 @@ void HorizontalPassWide(const PassJob& job) {
     alignas(32) float buffer[kFrontPad + kSegmentSamples + 2 * 3 * kMaxTaps + kMaxEdgeLanes + 8];
     std::memset(buffer, 0, sizeof(float) * kFrontPad);
     float* const segment = buffer + kFrontPad;
-    alignas(32) float edgePixel[kMaxEdgeLanes + 2];
     alignas(32) std::int16_t results[kMaxEdgeLanes];
 
     for (int r = job.first; r < job.end; ++r) {
@@ -257,33 +356,13 @@ void HorizontalPassWide(const PassJob& job) {
             }
 
             if (start == reach) {
-                // Left edge, samples 0 .. reach - 1 (segment[j] is sample j):
-                // lane s, tap k reads sample s + 3(k - N).
-                const float* edge = segment - reach;
-                RepeatPixel(edgePixel, segment, edgeLanes);
-                for (int v = 0; v < edgeLanes; v += L) {
-                    Vec acc = V::Mul(V::LoadAligned(left.weight + v), V::LoadAligned(edgePixel + v));
-                    for (int k = 1; k <= 2 * n; ++k)
-                        acc = V::Add(acc,
-                                     V::Mul(V::LoadAligned(left.coefficient[k] + v), V::Load(edge + v + 3 * k)));
-                    V::Store1(results + v, V::Add(acc, bias));
-                }
+                // Left edge, samples 0 .. reach - 1 (segment[j] is sample j).
+                LeftEdgeRun<V>(results, segment, left, n, bias);
                 std::memcpy(out, results, static_cast<std::size_t>(reach) * sizeof(std::int16_t));
             }
             if (end == middleEnd) {
-                // Right edge, samples rowSamples - reach .. rowSamples - 1:
-                // edge[j] is sample rowSamples - 2 reach + j, the last
-                // pixel's samples are edge[2 reach - 3 ..].
-                const float* edge = segment + (rowSamples - 2 * reach - (start - reach));
-                RepeatPixel(edgePixel, edge + 2 * reach - 3, edgeLanes);
-                for (int v = 0; v < edgeLanes; v += L) {
-                    Vec acc = V::Mul(V::LoadAligned(right.coefficient[0] + v), V::Load(edge + v));
-                    for (int k = 1; k <= 2 * n - 2; ++k)
-                        acc = V::Add(acc,
-                                     V::Mul(V::LoadAligned(right.coefficient[k] + v), V::Load(edge + v + 3 * k)));
-                    acc = V::Add(acc, V::Mul(V::LoadAligned(right.weight + v), V::LoadAligned(edgePixel + v)));
-                    V::Store1(results + v, V::Add(acc, bias));
-                }
+                // Right edge, samples rowSamples - reach .. rowSamples - 1.
+                RightEdgeRun<V>(results, segment + (rowSamples - 2 * reach - (start - reach)), right, n, bias);
                 std::memcpy(out + (rowSamples - reach), results, static_cast<std::size_t>(reach) * sizeof(std::int16_t));
             }
             start = end;
@@ -302,6 +381,38 @@ struct ColumnTerms {
     int count;
     bool biasFirst;  // 0.5 starts the sum (middle and bottom rows) or ends it (top rows)
 };
+
+// The terms of output row r of h (taps, the top and bottom edge weights;
+// ringRow(t) is the ring row holding row t).
+template <class RingRow>
+inline void SetColumnTerms(ColumnTerms& terms, int r, int h, int n, const Tap* taps, const Tap* top,
+                           const Tap* bottom, const RingRow& ringRow) {
+    terms.count = 0;
+    if (r < n) {
+        terms.biasFirst = false;
+        terms.coefficient[terms.count] = top[r];
+        terms.row[terms.count++] = ringRow(0);
+        for (int k = n - r + 1; k <= 2 * n; ++k) {
+            terms.coefficient[terms.count] = taps[k];
+            terms.row[terms.count++] = ringRow(r + k - n);
+        }
+    } else if (r < h - n) {
+        terms.biasFirst = true;
+        for (int k = 0; k <= 2 * n; ++k) {
+            terms.coefficient[terms.count] = taps[k];
+            terms.row[terms.count++] = ringRow(r + k - n);
+        }
+    } else {
+        terms.biasFirst = true;
+        const int j = r - (h - n);
+        for (int k = 0; k <= 2 * n - j - 2; ++k) {
+            terms.coefficient[terms.count] = taps[k];
+            terms.row[terms.count++] = ringRow(r + k - n);
+        }
+        terms.coefficient[terms.count] = bottom[j];
+        terms.row[terms.count++] = ringRow(h - 1);
+    }
+}
 
 // K vectors of one output row at sample `at` of the strip.
 template <class V, int K>
@@ -469,31 +580,7 @@ void VerticalPassWide(const PassJob& job) {
                 continue;
             }
 
-            terms.count = 0;
-            if (r < n) {
-                terms.biasFirst = false;
-                terms.coefficient[terms.count] = top[r];
-                terms.row[terms.count++] = ringRow(0);
-                for (int k = n - r + 1; k <= 2 * n; ++k) {
-                    terms.coefficient[terms.count] = taps[k];
-                    terms.row[terms.count++] = ringRow(r + k - n);
-                }
-            } else if (r < h - n) {
-                terms.biasFirst = true;
-                for (int k = 0; k <= 2 * n; ++k) {
-                    terms.coefficient[terms.count] = taps[k];
-                    terms.row[terms.count++] = ringRow(r + k - n);
-                }
-            } else {
-                terms.biasFirst = true;
-                const int j = r - (h - n);
-                for (int k = 0; k <= 2 * n - j - 2; ++k) {
-                    terms.coefficient[terms.count] = taps[k];
-                    terms.row[terms.count++] = ringRow(r + k - n);
-                }
-                terms.coefficient[terms.count] = bottom[j];
-                terms.row[terms.count++] = ringRow(h - 1);
-            }
+            SetColumnTerms(terms, r, h, n, taps, top, bottom, ringRow);
 
             int at = 0;
             for (; at + K * L <= count; at += K * L) {
@@ -508,6 +595,192 @@ void VerticalPassWide(const PassJob& job) {
             }
         }
     }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Both passes at once.
+//
+// A block's output rows are made strip by strip across the row: for each
+// strip, the horizontal rows the block needs (N above it to N below it)
+// are made one by one into a ring of float32 rows, and each output row is
+// made from the ring as soon as the rows it needs are there, as the
+// vertical pass makes it. A horizontal row is either read from the
+// boundary rows (near a block boundary, widened as the vertical pass
+// widens its source) or computed from the picture as the horizontal pass
+// computes it, each result converted and saturated to int16 and widened
+// again exactly as the vertical pass would read it; the horizontal row r
+// is made before output row r - N, so the picture's row r is read before
+// it is overwritten. Only the samples left of the strip that its
+// horizontal outputs reach (3N) were overwritten by the strip before: they
+// are kept, widened, from the strip before.
+
+constexpr int kMaxFusedTaps = kWideFusedMaxTaps;
+// The ring of 2N + 2 strips of horizontal rows: about the size of a
+// first-level data cache.
+constexpr int kFusedRingFloats = 6144;
+
+template <class V>
+void FusedPassesWide(const FusedJob& job) {
+    using Vec = typename V::Vec;
+    constexpr int L = V::kLanes;
+    constexpr int K = V::kInFlight;
+    if (job.first >= job.end) return;
+    const int n = job.taps;
+    const int h = job.h;
+    const int rowSamples = 3 * job.w;
+    const int reach = 3 * n;
+    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(job.stride) * 3;
+    const Tap* across = job.across->sseTaps;
+    const Tap* down = job.down->sseTaps;
+    const Vec bias = V::Broadcast(job.roundingBias);
+    auto* const frame = reinterpret_cast<std::int16_t*>(job.frame);
+    const auto* const boundaryRows = reinterpret_cast<const std::int16_t*>(job.boundaryRows);
+
+    EdgeLanes left, right;
+    BuildEdgeLanes(left, right, across, n);
+    alignas(16) float top[kMaxTaps][4];
+    alignas(16) float bottom[kMaxTaps][4];
+    for (int i = 0; i < n; ++i) {
+        _mm_store_ps(top[i], EdgeWeight(down, 0, n - i));
+        _mm_store_ps(bottom[i], EdgeWeight(down, 2 * n - i - 1, 2 * n));
+    }
+    // A horizontal sum over samples of magnitude at most `peak` is at most
+    // peak * sum |c[k]| (1 + 2^-23)^(2N + 2) + 0.51 in magnitude, whatever
+    // the rounding: where peak * sum |c[k]| <= kInRange, no middle output
+    // of the row saturates (a NaN or infinite tap fails the test).
+    double sumAbs = 0.0;
+    for (int k = 0; k <= 2 * n; ++k) sumAbs += across[k][0] < 0.0f ? -double(across[k][0]) : double(across[k][0]);
+    constexpr double kInRange = 32000.0;
+
+    // Strips: as few as the ring allows, of nearly equal width, each
+    // starting at a multiple of the lanes; each at least 3N wide (a row
+    // has at least 6N + 3 samples), so that each edge run lies in one.
+    const int rows = 2 * n + 2;
+    const int widest = kFusedRingFloats / rows / L * L - L;  // a strip may be up to L wider
+    const int strips = (rowSamples + widest - 1) / widest;
+    const auto stripStart = [&](int i) {
+        return i == strips ? rowSamples
+                           : static_cast<int>(static_cast<long long>(rowSamples) * i / strips) / L * L;
+    };
+    const int ringStride = widest + L;  // the widest strip rounded up to the lanes
+    alignas(32) float ring[kFusedRingFloats];
+    // One row's widened samples for one strip: segment[j] is sample
+    // stripStart - 3N + j, up to 3N past the strip rounded up to the lanes
+    // (and the edge run's lanes beyond in the last strip), with room for
+    // kCarry samples before the strip.
+    constexpr std::size_t kCarry = 3 * kMaxFusedTaps;
+    alignas(32) float buffer[kCarry + kFusedRingFloats / 4 + 2 * kCarry + kMaxEdgeLanes];
+    float* const segment = buffer + kCarry;
+    // Per block row computed from the picture: its kCarry samples left of
+    // the next strip, widened before the strip overwrote them, and the
+    // largest magnitude among them (or more).
+    float carry[kMaxFusedBlockRows][kCarry];
+    int carryPeak[kMaxFusedBlockRows];
+    alignas(32) std::int16_t results[8 * 2];
+    alignas(32) std::int16_t edgeResults[kMaxEdgeLanes];
+    ColumnTerms terms;
+
+    for (int block = job.first; block < job.end; ++block) {
+        const int blockStart = block * job.blockRows;
+        const int blockEnd = MinInt(blockStart + job.blockRows, h);
+        const int lo = MaxInt(blockStart - n, 0);
+        for (int strip = 0; strip < strips; ++strip) {
+            const int s0 = stripStart(strip);
+            const int s1 = stripStart(strip + 1);
+            const int count = s1 - s0;
+            const int widenCount = RoundUpTo(count, L);
+            const auto ringRow = [&](int row) -> float* {
+                return ring + static_cast<std::ptrdiff_t>(row % rows) * ringStride;
+            };
+
+            // Horizontal row t of this strip into its ring row.
+            const auto makeRow = [&](int t) {
+                float* into = ringRow(t);
+                if (NearBlockBoundary(t, h, n, job.blockRows)) {
+                    Widen<V>(into, boundaryRows + static_cast<std::ptrdiff_t>(t) * stride, rowSamples, s0,
+                             s0 + widenCount);
+                    return;
+                }
+                const std::int16_t* in = frame + static_cast<std::ptrdiff_t>(t) * stride;
+                // The next row's samples of the strip into the first-level
+                // cache while this one is computed.
+                const auto* next = reinterpret_cast<const char*>(in + (t + 1 < h ? stride : 0) + s0);
+                const int nextBytes = 2 * MinInt(widenCount + reach, rowSamples - s0);
+                for (int b = 0; b < nextBytes; b += 64) _mm_prefetch(next + b, _MM_HINT_T0);
+                // (The samples kept are the kCarry before the next strip,
+                // copied whole: a copy of fixed size is a few moves.)
+                float* kept = carry[t - blockStart];
+                int& keptPeak = carryPeak[t - blockStart];
+                if (s0 == 0) {
+                    std::memset(segment + reach - kCarry, 0, sizeof(float) * kCarry);
+                    keptPeak = 0;
+                } else {
+                    std::memcpy(segment + reach - kCarry, kept, sizeof(float) * kCarry);
+                }
+                keptPeak = WidenWithPeak<V>(segment + reach, in, rowSamples, s0,
+                                            s0 + widenCount + reach + (s1 == rowSamples ? kMaxEdgeLanes : 0), keptPeak);
+                if (s1 < rowSamples) std::memcpy(kept, segment + reach + count - kCarry, sizeof(float) * kCarry);
+                // Every output of the strip as a middle one (those within 3N
+                // of the row's ends read zeros and are replaced below).
+                const auto middle = [&](auto* to) {
+                    int q = 0;
+                    for (; q + K * L <= widenCount; q += K * L) MiddleBlock<V, K>(to + q, segment + q, across, n, bias);
+                    for (; q < widenCount; q += L) MiddleOutputs<V, 1>(to + q, segment + q, across, n, bias);
+                };
+                if (static_cast<double>(keptPeak) * sumAbs <= kInRange)
+                    middle(reinterpret_cast<InRangeSample*>(into));
+                else
+                    middle(into);
+                if (s0 == 0) {
+                    LeftEdgeRun<V>(edgeResults, segment + reach, left, n, bias);
+                    for (int i = 0; i < reach; ++i) into[i] = static_cast<float>(edgeResults[i]);
+                }
+                if (s1 == rowSamples) {
+                    RightEdgeRun<V>(edgeResults, segment + (rowSamples - reach - s0), right, n, bias);
+                    for (int i = 0; i < reach; ++i) into[count - reach + i] = static_cast<float>(edgeResults[i]);
+                }
+            };
+
+            int made = lo;
+            for (int r = blockStart; r < blockEnd; ++r) {
+                const bool pair = r >= n && r + 1 < h - n && r + 1 < blockEnd;
+                const int lowest = MinInt(r + n + (pair ? 1 : 0), h - 1);
+                for (; made <= lowest; ++made) makeRow(made);
+                std::int16_t* out = frame + static_cast<std::ptrdiff_t>(r) * stride + s0;
+
+                if (pair) {
+                    const float* window[kMaxKernelLength + 1];
+                    for (int q = 0; q <= 2 * n + 1; ++q) window[q] = ringRow(r - n + q);
+                    std::int16_t* below = out + stride;
+                    // Two rows of P vectors: twice as many sums as registers
+                    // allow for, less the coefficients and the loaded row.
+                    constexpr int P = K >= 8 ? 6 : K / 2;
+                    int at = 0;
+                    for (; at + P * L <= count; at += P * L)
+                        ColumnPairOutputs<V, P>(out + at, below + at, window, down, n, at, bias);
+                    for (; at + L <= count; at += L)
+                        ColumnPairOutputs<V, 1>(out + at, below + at, window, down, n, at, bias);
+                    if (at < count) {
+                        ColumnPairOutputs<V, 1>(results, results + 8, window, down, n, at, bias);
+                        const int samples = count - at;
+                        std::memcpy(out + at, results, static_cast<std::size_t>(samples) * sizeof(std::int16_t));
+                        std::memcpy(below + at, results + 8, static_cast<std::size_t>(samples) * sizeof(std::int16_t));
+                    }
+                    ++r;
+                    continue;
+                }
+
+                SetColumnTerms(terms, r, h, n, down, top, bottom, ringRow);
+                int at = 0;
+                for (; at + K * L <= count; at += K * L) ColumnOutputs<V, K>(out + at, terms, at, bias);
+                for (; at + L <= count; at += L) ColumnOutputs<V, 1>(out + at, terms, at, bias);
+                if (at < count) {
+                    ColumnOutputs<V, 1>(results, terms, at, bias);
+                    std::memcpy(out + at, results, static_cast<std::size_t>(count - at) * sizeof(std::int16_t));
+                }
+            }
+        }
     }
 }
 

@@ -65,7 +65,8 @@ enum class Taps { Fixed, Mmx, Float };
 struct Implementation {
     const char* name;  // an engine of the plug-in's table, or an implementation of one's arithmetic
     int needs;         // capability bits the processor must offer
-    PassPair passes;   // lines of at least 2N + 1 samples (any length when anyLength)
+    PassPair passes;   // lines of at least 2N + 1 samples (any length when anyLength); both at once up to
+                       // passes.fusedTaps where passes.fused is set
     PassPair model;    // what the passes must equal, byte for byte
     Taps taps;
     bool anyLength;  // takes lines shorter than the kernel (the portable arithmetic)
@@ -80,10 +81,13 @@ const Implementation kImplementations[] = {
      {t::MmxModelAcross, t::MmxModelDown, nullptr}, Taps::Mmx, false},
     {"sse", lowpass::kCpuCapsSse, {lowpass::HorizontalPassSse, lowpass::VerticalPassSse, lowpass::ClearMmxState},
      {t::SseModelAcross, t::SseModelDown, nullptr}, Taps::Float, false},
-    {"sse2", lowpass::kCpuCapsSse | lowpass::kCpuCapsSse2, {lowpass::HorizontalPassSse2, lowpass::VerticalPassSse2, nullptr},
+    {"sse2", lowpass::kCpuCapsSse | lowpass::kCpuCapsSse2,
+     {lowpass::HorizontalPassSse2, lowpass::VerticalPassSse2, nullptr, lowpass::FusedPassesSse2,
+      lowpass::kWideFusedMaxTaps},
      {lowpass::HorizontalPassSse, lowpass::VerticalPassSse, lowpass::ClearMmxState}, Taps::Float, false},
     {"avx2", lowpass::kCpuCapsSse | lowpass::kCpuCapsSse2 | lowpass::kCpuCapsAvx2,
-     {lowpass::HorizontalPassAvx2, lowpass::VerticalPassAvx2, nullptr},
+     {lowpass::HorizontalPassAvx2, lowpass::VerticalPassAvx2, nullptr, lowpass::FusedPassesAvx2,
+      lowpass::kWideFusedMaxTaps},
      {lowpass::HorizontalPassSse, lowpass::VerticalPassSse, lowpass::ClearMmxState}, Taps::Float, false},
 };
 
@@ -688,6 +692,185 @@ TEST_P(FloatRounding, ConversionFollowsTheThreadsRoundingControl) {
 
 INSTANTIATE_TEST_SUITE_P(Implementations, FloatRounding, ::testing::ValuesIn(Select(ChecksAgainstAnImplementation)),
                          NameOf);
+
+// ---------------------------------------------------------------------------
+// Both passes at once: the frame driver with an implementation's fused
+// entry gives, byte for byte, its model's horizontal pass followed by its
+// model's vertical pass; the blocks run as bands in any order and any
+// number; the picture's rows are read only before they are overwritten, and
+// temp is written only at the rows near block boundaries.
+
+bool HasFusedPasses(const Implementation& implementation) { return implementation.passes.fused != nullptr; }
+
+// A band runner that runs its bands one after another in a random order.
+struct ShuffledBands {
+    int bands;
+    Lcg* rng;
+    static bool Run(void* context, lowpass::BandBody body, void* argument) {
+        const auto& self = *static_cast<const ShuffledBands*>(context);
+        std::vector<int> order;
+        for (int band = 0; band < self.bands; ++band) order.push_back(band);
+        for (std::size_t i = order.size(); i > 1; --i)
+            std::swap(order[i - 1], order[static_cast<std::size_t>(self.rng->Range(0, static_cast<int>(i) - 1))]);
+        for (int band : order) body(band, self.bands, argument);
+        return true;
+    }
+};
+
+class EngineFused : public ::testing::TestWithParam<Implementation> {
+protected:
+    void SetUp() override {
+        const std::string missing =
+            lowpass::testing::MissingCaps(GetParam().needs, std::string("the ") + GetParam().name + " implementation");
+        if (!missing.empty()) GTEST_SKIP() << missing;
+    }
+
+    // One frame through the driver: random picture and tables (in both
+    // directions), `bands` bands in random order, under a rounding mode.
+    // Spiky: small samples with a rare extreme one, taps across of about 1
+    // in magnitude, so that a sum saturates only where an extreme sample
+    // is within its reach.
+    ::testing::AssertionResult Check(const CaseShape& shape, int n, int bands, int rounding, Lcg& rng,
+                                     bool spiky = false) {
+        const Implementation& implementation = GetParam();
+        const int w = shape.w, h = shape.h;
+        lowpass::KernelCache cache{};
+        std::string across = RandomTables(rng, cache.horizontal, n, w);
+        const std::string down = RandomTables(rng, cache.vertical, n, h);
+        if (spiky) {
+            for (int k = 0; k <= 2 * n; ++k) {
+                const float tap = (rng.Range(0, 1) ? 1.0f : -1.0f) * (0.75f + RandomUnit(rng));
+                for (float& lane : cache.horizontal.sseTaps[k]) lane = tap;
+            }
+            across = "taps of magnitude 0.75 .. 1.75, small samples with rare extreme ones";
+        }
+        for (float& bias : cache.roundingBias) bias = 0.5f;
+        const lowpass::KernelSettings settings{w - 1, h - 1, n, lowpass::kBlackmanWindow};
+        cache.valid = 1;
+        cache.width = w;
+        cache.height = h;
+        cache.settings = settings;
+
+        TestBuffer edit(shape, 31), temp(shape, 32);
+        Picture input = RandomPicture(rng, w, h);
+        if (spiky)
+            for (int& sample : input.samples)
+                sample = rng.Range(0, 599) == 0 ? (rng.Range(0, 1) ? 32767 : -32768) : rng.Range(-60, 60);
+        Fill(edit, input);
+        Picture marker{w, h, {}};
+        for (int i = 0; i < w * h * 3; ++i) marker.samples.push_back(rng.Range(-32768, 32767));
+        Fill(temp, marker);
+
+        ShuffledBands shuffled{bands, &rng};
+        const lowpass::BandRunner runner{ShuffledBands::Run, &shuffled};
+        const lowpass::FrameContext context{&cache, nullptr, &runner};
+        lowpass::FrameBuffers frame{edit.data(), temp.data(), w, h, shape.maxW};
+        {
+            std::unique_ptr<RoundingMode> mode;
+            if (rounding >= 0) mode = std::make_unique<RoundingMode>(kRoundingModes[rounding].bits);
+            lowpass::RunFramePasses(context, settings, frame, implementation.passes);
+        }
+        GuardedFrame modelSource(w, h, w, h, 1), modelMiddle(w, h, w, h, 2), modelResult(w, h, w, h, 3);
+        Fill(modelSource, input);
+        {
+            std::unique_ptr<RoundingMode> mode;
+            if (rounding >= 0) mode = std::make_unique<RoundingMode>(kRoundingModes[rounding].bits);
+            RunPair(implementation.model, true,
+                    PassJob{modelSource.data(), modelMiddle.data(), w, h, w, n, &cache.horizontal, cache.roundingBias, 0, h});
+            RunPair(implementation.model, false,
+                    PassJob{modelMiddle.data(), modelResult.data(), w, h, w, n, &cache.vertical, cache.roundingBias, 0, w});
+        }
+
+        const std::string what = std::string(implementation.name) + " fused, w=" + std::to_string(w) + " h=" +
+                                 std::to_string(h) + " max_w=" + std::to_string(shape.maxW) + " N=" + std::to_string(n) +
+                                 ", " + std::to_string(bands) + " bands, " + BufferKindName(shape.kind) + " frames, " +
+                                 (rounding < 0 ? "round to nearest" : kRoundingModes[rounding].name) + "\n  across: " +
+                                 across + "\n  down: " + down;
+        const int blockRows = lowpass::FusedBlocksFor(h, n).rows;
+        if (frame.edit != edit.data() || frame.temp != temp.data())
+            return ::testing::AssertionFailure() << what << ": the result is not in the buffer that was edit";
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                for (int c = 0; c < 3; ++c) {
+                    const int got = Channel(edit.at(x, y), c), want = Channel(modelResult.at(x, y), c);
+                    if (got != want)
+                        return ::testing::AssertionFailure()
+                               << what << "\n  first differing sample at (x=" << x << ", y=" << y << ", channel " << c
+                               << "): " << got << ", the two passes " << want << " (horizontal pass there "
+                               << Channel(modelMiddle.at(x, y), c) << ")\n  column of horizontal results: "
+                               << DescribeLine(PictureOf(modelMiddle, w, h).Line(false, x, c), y, n);
+                    const bool nearBoundary = lowpass::NearBlockBoundary(y, h, n, blockRows);
+                    if (!nearBoundary && Channel(temp.at(x, y), c) != marker.at(x, y, c))
+                        return ::testing::AssertionFailure()
+                               << what << ": temp written at (x=" << x << ", y=" << y << "), a row far from every "
+                               << "block boundary (did both passes run instead?)";
+                }
+        std::string where;
+        if (!edit.SentinelsIntact(&where)) return ::testing::AssertionFailure() << what << ", edit: " << where;
+        if (!temp.SentinelsIntact(&where)) return ::testing::AssertionFailure() << what << ", temp: " << where;
+        return ::testing::AssertionSuccess();
+    }
+};
+
+TEST_P(EngineFused, EqualsTheTwoPassesOfTheModel) {
+    // Heights on both sides of block boundaries: exactly 2N + 1 rows (one
+    // block), 4N + 1 (a second block of 2N rows, all of them near the
+    // boundary but N), 4N + 2, two blocks of 64 and of 65 rows, two of
+    // 192, four or six blocks; widths from 2N + 1 (one strip, both edge
+    // runs in it) to rows of several strips (the samples kept from one
+    // strip for the next), odd ones; strides wider than the row; random
+    // tables that saturate, overflow and cancel; 1 to 8 bands in random
+    // order; now and then another rounding mode.
+    const Implementation& implementation = GetParam();
+    const int largest = implementation.passes.fusedTaps;
+    Lcg rng(6601);
+    int cases = 0;
+    for (int n = 1; n <= largest; ++n) {
+        const int heights[] = {2 * n + 1, 4 * n + 1, 4 * n + 2, 128, 129 + 2 * n, 383, rng.Range(384, 500),
+                               rng.Range(640, 900)};
+        for (int i = 0; i < static_cast<int>(sizeof heights / sizeof heights[0]); ++i) {
+            const int h = heights[i];
+            const int pick = rng.Range(0, 5);
+            const int w = pick == 0 ? 2 * n + 1 : (pick == 1 ? rng.Range(700, 1920) : rng.Range(2 * n + 2, 160));
+            const int kind = rng.Range(0, 5);
+            const CaseShape shape{w, h, w + (rng.Range(0, 2) == 0 ? 0 : rng.Range(1, 9)), h,
+                                  kind == 0 ? BufferKind::TightEnd
+                                            : (kind == 1 ? BufferKind::TightStart : BufferKind::Guarded)};
+            const int rounding = t::ProcessorHasSse() && rng.Range(0, 4) == 0 ? rng.Range(0, 2) : -1;
+            ASSERT_TRUE(Check(shape, n, 1 + (n + i) % 8, rounding, rng));
+            ++cases;
+        }
+    }
+    std::printf("[ %s fused ] %d frames, N = 1 .. %d, equal the two passes of the model\n", implementation.name, cases,
+                largest);
+}
+
+TEST_P(EngineFused, EveryBandCountGivesTheSameFrame) {
+    // Four blocks, 1 to 8 bands (some with no block, some with one, the
+    // blocks in random order), rows of several strips.
+    Lcg rng(6602);
+    for (int bands = 1; bands <= 8; ++bands) {
+        const int n = 1 + (bands - 1) % GetParam().passes.fusedTaps;
+        const CaseShape shape{641, 520, 650, 520, BufferKind::TightEnd};
+        ASSERT_EQ(lowpass::FusedBlocksFor(shape.h, n).count, 4);
+        ASSERT_TRUE(Check(shape, n, bands, -1, rng));
+    }
+}
+
+TEST_P(EngineFused, SaturatesWhereAnExtremeSampleIsInReach) {
+    // The fused pass rounds a horizontal sum without saturating it where no
+    // sample it reads can take it out of the int16 range: rare extreme
+    // samples among small ones, some within reach of a strip's first
+    // outputs from the strip before, must still saturate the sums they
+    // reach. Rows of many strips, every N.
+    Lcg rng(6603);
+    for (int n = 1; n <= GetParam().passes.fusedTaps; ++n) {
+        const CaseShape shape{1920, 100, 1920, 100, BufferKind::Guarded};
+        ASSERT_TRUE(Check(shape, n, 1, -1, rng, true));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Implementations, EngineFused, ::testing::ValuesIn(Select(HasFusedPasses)), NameOf);
 
 // ---------------------------------------------------------------------------
 // Through the plug-in's frame entry, for the implementations that are
