@@ -11,7 +11,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 tool="${1:-$root/build/release/tools/cli/lowpass}"
 frames="${2:-60}"
-engines="${3:-scalar mmx sse}"
+engines="${3:-avx2 sse2 sse mmx scalar}"
 counts="${4:-1 $(nproc)}"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
