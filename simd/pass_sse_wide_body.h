@@ -707,7 +707,6 @@ void FusedPassesWide(const FusedJob& job) {
                 // cache while this one is computed.
                 const auto* next = reinterpret_cast<const char*>(in + (t + 1 < h ? stride : 0) + s0);
                 const int nextBytes = 2 * MinInt(widenCount + reach, rowSamples - s0);
-                for (int b = 0; b < nextBytes; b += 64) _mm_prefetch(next + b, _MM_HINT_T0);
                 // (The samples kept are the kCarry before the next strip,
                 // copied whole: a copy of fixed size is a few moves.)
                 float* kept = carry[t - blockStart];
@@ -723,9 +722,18 @@ void FusedPassesWide(const FusedJob& job) {
                 if (s1 < rowSamples) std::memcpy(kept, segment + reach + count - kCarry, sizeof(float) * kCarry);
                 // Every output of the strip as a middle one (those within 3N
                 // of the row's ends read zeros and are replaced below).
+                // (Asked for a few lines at a time, between the blocks of
+                // outputs: asked for all at once, the requests fill the
+                // processor's queue of misses and stall it.)
                 const auto middle = [&](auto* to) {
                     int q = 0;
-                    for (; q + K * L <= widenCount; q += K * L) MiddleBlock<V, K>(to + q, segment + q, across, n, bias);
+                    int asked = 0;
+                    for (; q + K * L <= widenCount; q += K * L) {
+                        for (; asked < 2 * (q + K * L) && asked < nextBytes; asked += 64)
+                            _mm_prefetch(next + asked, _MM_HINT_T0);
+                        MiddleBlock<V, K>(to + q, segment + q, across, n, bias);
+                    }
+                    for (; asked < nextBytes; asked += 64) _mm_prefetch(next + asked, _MM_HINT_T0);
                     for (; q < widenCount; q += L) MiddleOutputs<V, 1>(to + q, segment + q, across, n, bias);
                 };
                 if (static_cast<double>(keptPeak) * sumAbs <= kInRange)
