@@ -6,23 +6,36 @@ namespace lowpass {
 
 namespace {
 
-// The pass of one direction, split into as many bands as the runner has
-// threads: each band produces a contiguous range of lines.
-struct BandedPass {
-    Pass pass;
+// Band `band` of `bands`: its share of the lines (or blocks) first .. end - 1.
+struct Share {
+    int first;
+    int end;
+};
+Share ShareOf(int first, int end, int band, int bands) {
+    const long long count = end - first;
+    return Share{first + static_cast<int>(count * band / bands), first + static_cast<int>(count * (band + 1) / bands)};
+}
+
+// A pass of one direction (a PassJob) or both passes at once (a FusedJob),
+// split into as many bands as the runner has threads: each band produces a
+// contiguous range of the job's lines or blocks.
+template <class Job>
+struct Banded {
+    void (*run)(const Job& job);
     void (*afterBand)();  // the engine's afterPasses: a band leaves its thread as it found it
-    PassJob job;          // first/end span the whole pass
+    Job job;              // first/end span the whole of it
 };
 
+template <class Job>
 void RunBand(int band, int bands, void* argument) {
-    const auto& banded = *static_cast<const BandedPass*>(argument);
+    const auto& banded = *static_cast<const Banded<Job>*>(argument);
     if (bands < 1 || band < 0 || band >= bands) return;
-    PassJob job = banded.job;
-    const long long lines = banded.job.end - banded.job.first;
-    job.first = banded.job.first + static_cast<int>(lines * band / bands);
-    job.end = banded.job.first + static_cast<int>(lines * (band + 1) / bands);
+    Job job = banded.job;
+    const Share share = ShareOf(banded.job.first, banded.job.end, band, bands);
+    job.first = share.first;
+    job.end = share.end;
     if (job.first >= job.end) return;
-    banded.pass(job);
+    banded.run(job);
     // A band may run on a thread of the host's that does floating-point
     // work of its own next: it must not be left in MMX state.
     if (banded.afterBand != nullptr) banded.afterBand();
@@ -38,8 +51,8 @@ void RunBanded(const FrameContext& context, BandBody body, void* argument) {
 }
 
 void RunPass(const FrameContext& context, Pass pass, void (*afterBand)(), const PassJob& job) {
-    BandedPass banded{pass, afterBand, job};
-    RunBanded(context, RunBand, &banded);
+    Banded<PassJob> banded{pass, afterBand, job};
+    RunBanded(context, RunBand<PassJob>, &banded);
 }
 
 // The horizontal pass over the rows near block boundaries only, from edit
@@ -58,8 +71,9 @@ void RunBoundaryBand(int band, int bands, void* argument) {
     const auto& rows = *static_cast<const BoundaryRows*>(argument);
     if (bands < 1 || band < 0 || band >= bands) return;
     const int n = rows.job.taps;
-    const int lo = static_cast<int>(static_cast<long long>(rows.entries) * band / bands);
-    const int hi = static_cast<int>(static_cast<long long>(rows.entries) * (band + 1) / bands);
+        const Share share = ShareOf(0, rows.entries, band, bands);
+    const int lo = share.first;
+    const int hi = share.end;
     bool ran = false;
     for (int entry = lo; entry < hi;) {
         const int index = entry / (2 * n);            // which boundary
@@ -79,25 +93,6 @@ void RunBoundaryBand(int band, int bands, void* argument) {
     if (ran && rows.afterBand != nullptr) rows.afterBand();
 }
 
-// The fused pass, the blocks shared out among the bands.
-struct BandedBlocks {
-    FusedPass fused;
-    void (*afterBand)();
-    FusedJob job;  // first/end span every block
-};
-
-void RunFusedBand(int band, int bands, void* argument) {
-    const auto& blocks = *static_cast<const BandedBlocks*>(argument);
-    if (bands < 1 || band < 0 || band >= bands) return;
-    FusedJob job = blocks.job;
-    const long long count = blocks.job.end - blocks.job.first;
-    job.first = blocks.job.first + static_cast<int>(count * band / bands);
-    job.end = blocks.job.first + static_cast<int>(count * (band + 1) / bands);
-    if (job.first >= job.end) return;
-    blocks.fused(job);
-    if (blocks.afterBand != nullptr) blocks.afterBand();
-}
-
 bool FusedTakes(const PassPair& passes, const FrameBuffers& frame, int n) {
     return passes.fused != nullptr && n >= 1 && n <= passes.fusedTaps && frame.w >= 2 * n + 1 &&
            frame.h >= 2 * n + 1;
@@ -113,10 +108,10 @@ void RunFused(const FrameContext& context, const PassPair& passes, const FrameBu
                           cut.rows, (cut.count - 1) * 2 * n};
         RunBanded(context, RunBoundaryBand, &rows);
     }
-    BandedBlocks blocks{passes.fused, passes.afterPasses,
-                        FusedJob{frame.edit, frame.temp, frame.w, frame.h, frame.stride, n, &cache.horizontal,
-                                 &cache.vertical, cache.roundingBias, cut.rows, 0, cut.count}};
-    RunBanded(context, RunFusedBand, &blocks);
+        Banded<FusedJob> blocks{passes.fused, passes.afterPasses,
+                            FusedJob{frame.edit, frame.temp, frame.w, frame.h, frame.stride, n, &cache.horizontal,
+                                     &cache.vertical, cache.roundingBias, cut.rows, 0, cut.count}};
+    RunBanded(context, RunBand<FusedJob>, &blocks);
 }
 
 PassJob JobFor(const FrameBuffers& frame, const KernelSettings& settings, const KernelTables& tables,
