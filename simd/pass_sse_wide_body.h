@@ -487,6 +487,34 @@ inline void ColumnPairOutputs(std::int16_t* out, std::int16_t* outNext, const fl
     StoreResults<V, K>(outNext, next);
 }
 
+// The rest of an output row from sample `at` on, a vector at a time, the
+// last part vector through a buffer (nothing past `count` is written).
+template <class V>
+inline void ColumnRowTail(std::int16_t* out, const ColumnTerms& terms, int at, int count, typename V::Vec bias) {
+    constexpr int L = V::kLanes;
+    for (; at + L <= count; at += L) ColumnOutputs<V, 1>(out + at, terms, at, bias);
+    if (at < count) {
+        alignas(32) std::int16_t results[8];
+        ColumnOutputs<V, 1>(results, terms, at, bias);
+        std::memcpy(out + at, results, static_cast<std::size_t>(count - at) * sizeof(std::int16_t));
+    }
+}
+
+// The same for two neighbouring middle rows (ColumnPairOutputs).
+template <class V>
+inline void ColumnPairTail(std::int16_t* out, std::int16_t* outNext, const float* const* rows, const Tap* taps, int n,
+                           int at, int count, typename V::Vec bias) {
+    constexpr int L = V::kLanes;
+    for (; at + L <= count; at += L) ColumnPairOutputs<V, 1>(out + at, outNext + at, rows, taps, n, at, bias);
+    if (at < count) {
+        alignas(32) std::int16_t results[8 * 2];
+        ColumnPairOutputs<V, 1>(results, results + 8, rows, taps, n, at, bias);
+        const auto bytes = static_cast<std::size_t>(count - at) * sizeof(std::int16_t);
+        std::memcpy(out + at, results, bytes);
+        std::memcpy(outNext + at, results + 8, bytes);
+    }
+}
+
 template <class V>
 void VerticalPassWide(const PassJob& job) {
     constexpr int L = V::kLanes;
@@ -521,7 +549,6 @@ void VerticalPassWide(const PassJob& job) {
     const int strips = (bandEnd - bandStart + widest - 1) / widest;
     const int strip = MinInt(widest, RoundUpTo((bandEnd - bandStart + strips - 1) / strips, K * L));
     alignas(32) float ring[kRingFloats];
-    alignas(32) std::int16_t results[8 * 2];
     ColumnTerms terms;
 
     // Blocks of output rows, each walked strip by strip: the pages of a
@@ -570,12 +597,7 @@ void VerticalPassWide(const PassJob& job) {
                     Prefetch(outputAfter + at, P * L);
                     ColumnPairOutputs<V, P>(out + at, below + at, window, taps, n, at, bias);
                 }
-                for (; at < count; at += L) {
-                    ColumnPairOutputs<V, 1>(results, results + 8, window, taps, n, at, bias);
-                    const int samples = MinInt(L, count - at);
-                    std::memcpy(out + at, results, static_cast<std::size_t>(samples) * sizeof(std::int16_t));
-                    std::memcpy(below + at, results + 8, static_cast<std::size_t>(samples) * sizeof(std::int16_t));
-                }
+                ColumnPairTail<V>(out, below, window, taps, n, at, count, bias);
                 ++r;
                 continue;
             }
@@ -588,11 +610,7 @@ void VerticalPassWide(const PassJob& job) {
                 Prefetch(outputNext + at, K * L);
                 ColumnOutputs<V, K>(out + at, terms, at, bias);
             }
-            for (; at + L <= count; at += L) ColumnOutputs<V, 1>(out + at, terms, at, bias);
-            if (at < count) {
-                ColumnOutputs<V, 1>(results, terms, at, bias);
-                std::memcpy(out + at, results, static_cast<std::size_t>(count - at) * sizeof(std::int16_t));
-            }
+            ColumnRowTail<V>(out, terms, at, count, bias);
         }
     }
     }
@@ -677,7 +695,6 @@ void FusedPassesWide(const FusedJob& job) {
     // largest magnitude among them (or more).
     float carry[kMaxFusedBlockRows][kCarry];
     int carryPeak[kMaxFusedBlockRows];
-    alignas(32) std::int16_t results[8 * 2];
     alignas(32) std::int16_t edgeResults[kMaxEdgeLanes];
     ColumnTerms terms;
 
@@ -767,14 +784,7 @@ void FusedPassesWide(const FusedJob& job) {
                     int at = 0;
                     for (; at + P * L <= count; at += P * L)
                         ColumnPairOutputs<V, P>(out + at, below + at, window, down, n, at, bias);
-                    for (; at + L <= count; at += L)
-                        ColumnPairOutputs<V, 1>(out + at, below + at, window, down, n, at, bias);
-                    if (at < count) {
-                        ColumnPairOutputs<V, 1>(results, results + 8, window, down, n, at, bias);
-                        const int samples = count - at;
-                        std::memcpy(out + at, results, static_cast<std::size_t>(samples) * sizeof(std::int16_t));
-                        std::memcpy(below + at, results + 8, static_cast<std::size_t>(samples) * sizeof(std::int16_t));
-                    }
+                    ColumnPairTail<V>(out, below, window, down, n, at, count, bias);
                     ++r;
                     continue;
                 }
@@ -782,11 +792,7 @@ void FusedPassesWide(const FusedJob& job) {
                 SetColumnTerms(terms, r, h, n, down, top, bottom, ringRow);
                 int at = 0;
                 for (; at + K * L <= count; at += K * L) ColumnOutputs<V, K>(out + at, terms, at, bias);
-                for (; at + L <= count; at += L) ColumnOutputs<V, 1>(out + at, terms, at, bias);
-                if (at < count) {
-                    ColumnOutputs<V, 1>(results, terms, at, bias);
-                    std::memcpy(out + at, results, static_cast<std::size_t>(count - at) * sizeof(std::int16_t));
-                }
+                ColumnRowTail<V>(out, terms, at, count, bias);
             }
         }
     }
