@@ -50,31 +50,14 @@ struct Avx2Vectors {
     }
     static Vec RequantizeInRange(Vec a) { return _mm256_cvtepi32_ps(_mm256_cvtps_epi32(a)); }
 
-    // The largest magnitude of int16 samples, kPeakSamples at a time.
-    static constexpr int kPeakSamples = 16;
-    struct PeakState {
-        __m256i high, low;
-    };
-    static PeakState PeakStart(const std::int16_t* in) {
-        const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
-        return PeakState{s, s};
-    }
-    static void PeakStep(PeakState& state, const std::int16_t* in) {
-        const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
-        state.high = _mm256_max_epi16(state.high, s);
-        state.low = _mm256_min_epi16(state.low, s);
-    }
-    static int PeakEnd(const PeakState& state) {
-        alignas(32) std::int16_t high[16], low[16];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(high), state.high);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(low), state.low);
-        int peak = 0;
-        for (int i = 0; i < 16; ++i) {
-            if (high[i] > peak) peak = high[i];
-            if (-low[i] > peak) peak = -low[i];
-        }
-        return peak;
-    }
+    // 16 int16 samples at a time, for the largest magnitude of a row
+    // (WidenWithPeak).
+    using Words = __m256i;
+    static constexpr int kWords = 16;
+    static Words LoadWords(const std::int16_t* in) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in)); }
+    static Words MaxWords(Words a, Words b) { return _mm256_max_epi16(a, b); }
+    static Words MinWords(Words a, Words b) { return _mm256_min_epi16(a, b); }
+    static void StoreWords(std::int16_t* out, Words a) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), a); }
     static void Store1(std::int16_t* out, Vec a) {
         const __m256i i = _mm256_cvtps_epi32(a);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out),

@@ -47,31 +47,14 @@ struct Sse2Vectors {
     }
     static Vec RequantizeInRange(Vec a) { return _mm_cvtepi32_ps(_mm_cvtps_epi32(a)); }
 
-    // The largest magnitude of int16 samples, kPeakSamples at a time.
-    static constexpr int kPeakSamples = 8;
-    struct PeakState {
-        __m128i high, low;
-    };
-    static PeakState PeakStart(const std::int16_t* in) {
-        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-        return PeakState{s, s};
-    }
-    static void PeakStep(PeakState& state, const std::int16_t* in) {
-        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-        state.high = _mm_max_epi16(state.high, s);
-        state.low = _mm_min_epi16(state.low, s);
-    }
-    static int PeakEnd(const PeakState& state) {
-        alignas(16) std::int16_t high[8], low[8];
-        _mm_store_si128(reinterpret_cast<__m128i*>(high), state.high);
-        _mm_store_si128(reinterpret_cast<__m128i*>(low), state.low);
-        int peak = 0;
-        for (int i = 0; i < 8; ++i) {
-            if (high[i] > peak) peak = high[i];
-            if (-low[i] > peak) peak = -low[i];
-        }
-        return peak;
-    }
+    // 8 int16 samples at a time, for the largest magnitude of a row
+    // (WidenWithPeak).
+    using Words = __m128i;
+    static constexpr int kWords = 8;
+    static Words LoadWords(const std::int16_t* in) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(in)); }
+    static Words MaxWords(Words a, Words b) { return _mm_max_epi16(a, b); }
+    static Words MinWords(Words a, Words b) { return _mm_min_epi16(a, b); }
+    static void StoreWords(std::int16_t* out, Words a) { _mm_storeu_si128(reinterpret_cast<__m128i*>(out), a); }
     static void Store1(std::int16_t* out, Vec a) {
         const __m128i i = _mm_cvtps_epi32(a);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packs_epi32(i, i));

@@ -114,17 +114,23 @@ void Widen(float* out, const std::int16_t* line, int limit, int lo, int hi) {
 // it read (at least `peak`).
 template <class V>
 int WidenWithPeak(float* out, const std::int16_t* line, int limit, int lo, int hi, int peak) {
-    constexpr int G = V::kPeakSamples;
+    constexpr int G = V::kWords;
     int i = lo;
     const int end = MinInt(hi, limit);
     if (i + G <= end) {
-        typename V::PeakState state = V::PeakStart(line + i);
+        typename V::Words high = V::LoadWords(line + i);
+        typename V::Words low = high;
         for (; i + G <= end; i += G) {
-            V::PeakStep(state, line + i);
+            const typename V::Words s = V::LoadWords(line + i);
+            high = V::MaxWords(high, s);
+            low = V::MinWords(low, s);
 #pragma GCC unroll 4
             for (int j = 0; j < G; j += 8) V::Widen8(out + (i - lo) + j, line + i + j);
         }
-        peak = MaxInt(peak, V::PeakEnd(state));
+        alignas(32) std::int16_t highs[G], lows[G];
+        V::StoreWords(highs, high);
+        V::StoreWords(lows, low);
+        for (int j = 0; j < G; ++j) peak = MaxInt(peak, MaxInt(highs[j], -lows[j]));
     }
     for (; i < end; ++i) {
         out[i - lo] = static_cast<float>(line[i]);
