@@ -2,8 +2,10 @@
 # Checks the built 32-bit Windows plug-in, build/mingw-i686/plugin/lowpass.auf:
 #   - its export table is exactly GetFilterTable, undecorated;
 #   - it imports only system DLLs (no MinGW runtime DLLs);
-#   - its version resource reads back through the version API under wine
-#     (language 0x0411, code page 932, versions, Japanese description);
+#   - its version resource reads back through the version API (language
+#     0x0411, code page 932, versions, Japanese description), in a 64-bit
+#     process under wine64 (the mingw-x86_64 build's reader) and, where
+#     this machine runs 32-bit programs, in a 32-bit one under wine;
 #   - no vector instruction outside the files of the engine that needs it:
 #     MMX only in the MMX and SSE engines, SSE only in the SSE engine's
 #     files (and the probe's one guarded XORPS, and the STMXCSR/LDMXCSR of
@@ -13,13 +15,15 @@
 #     only, or neither.
 # Prints one PASS/FAIL line per check and "N passed, M failed"; exits
 # non-zero if anything failed.
-#   tools/check-auf.sh [build-dir]
+#   tools/check-auf.sh [build-dir] [64-bit-build-dir]
 set -uo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$root/build/mingw-i686}"
 auf="$build/plugin/lowpass.auf"
 map="$auf.map"
+build64="${2:-$root/build/mingw-x86_64}"
 verinfo="$build/tools/standin_host/lowpass-verinfo.exe"
+verinfo64="$build64/tools/standin_host/lowpass-verinfo.exe"
 objdump=i686-w64-mingw32-objdump
 
 . "$root/tools/check-lib.sh"
@@ -33,36 +37,63 @@ pass "lowpass.auf built ($(stat -c %s "$auf") bytes)"
 check_dll "$auf" "$objdump" pei-i386 010b "32-bit Windows (PE32)" GetFilterTable
 
 # --- version resource, read back through the version API under wine ------------
+# Read by a 64-bit program of ours under wine64 (the version API reads a
+# 32-bit file from a 64-bit process), which runs on every machine of ours,
+# and, where 32-bit programs run, also by the 32-bit one, as the editor's
+# own process would.
 field() { awk -F= -v k="$1" '$1 == k {sub(/^[^=]*=/, ""); print; exit}' <<<"$info"; }
-if [ ! -f "$verinfo" ]; then
-  fail "$verinfo does not exist"
-else
-  # The ANSI half of the version API converts to the process's code page,
-  # which wine takes from the locale: a Japanese locale, compiled into the
-  # build tree (Debian's "locales" package has its sources), gives 932.
-  locales="$build/locale"
-  if [ ! -d "$locales/ja_JP.UTF-8" ]; then
-    mkdir -p "$locales"
-    localedef -i ja_JP -f UTF-8 "$locales/ja_JP.UTF-8" >/dev/null 2>&1 || rm -rf "$locales/ja_JP.UTF-8"
-  fi
-  info=$(LOCPATH="$locales" LC_ALL=ja_JP.UTF-8 "$root/tools/wine-run.sh" "$verinfo" "$auf" 2>&1 | tr -d '\r')
-  expect "ANSI code page of the reading process" "932" "$(field acp)"
-  expect "version resource tagged with language" "0411" "$(field resource_languages)"
-  expect "Translation (language, code page)" "0411,932" "$(field translation)"
-  expect "fixed file version" "0.3.5.10" "$(field fixed_file_version)"
-  expect "fixed product version" "0.3.5.0" "$(field fixed_product_version)"
-  expect "FileVersion text" "0.3.5.10" "$(field FileVersion)"
-  expect "ProductVersion text" "0.3.5" "$(field ProductVersion)"
+# The ANSI half of the version API converts to the process's code page,
+# which wine takes from the locale: a Japanese locale, compiled into the
+# build tree (Debian's "locales" package has its sources), gives 932.
+locales="$build/locale"
+if [ ! -d "$locales/ja_JP.UTF-8" ]; then
+  mkdir -p "$locales"
+  localedef -i ja_JP -f UTF-8 "$locales/ja_JP.UTF-8" >/dev/null 2>&1 || rm -rf "$locales/ja_JP.UTF-8"
+fi
+# version_checks WHO: the expectations on what the reader printed ($info);
+# with skip_reason set, each is listed as skipped instead.
+version_checks() {
+  local who=$1
+  check() { if [ -n "$skip_reason" ]; then skip "$1, $who: $skip_reason"; else expect "$1, $who" "$2" "$3"; fi; }
+  check "ANSI code page of the reading process" "932" "$(field acp)"
+  check "version resource tagged with language" "0411" "$(field resource_languages)"
+  check "Translation (language, code page)" "0411,932" "$(field translation)"
+  check "fixed file version" "0.3.5.10" "$(field fixed_file_version)"
+  check "fixed product version" "0.3.5.0" "$(field fixed_product_version)"
+  check "FileVersion text" "0.3.5.10" "$(field FileVersion)"
+  check "ProductVersion text" "0.3.5" "$(field ProductVersion)"
   # 低域通過フィルタ in code page 932, through VerQueryValueA in a Japanese
   # locale and through VerQueryValueW converted to code page 932.
-  expect "FileDescription bytes (ANSI API, code page 932)" \
+  check "FileDescription bytes (ANSI API, code page 932)" \
     "92e188e692ca89df83748342838b835e" "$(field FileDescription_cp932_ansi)"
-  expect "FileDescription bytes (wide API, converted to code page 932)" \
+  check "FileDescription bytes (wide API, converted to code page 932)" \
     "92e188e692ca89df83748342838b835e" "$(field FileDescription_cp932_wide)"
+  local key value
   for key in CompanyName LegalCopyright OriginalFilename; do
     value=$(field "$key")
-    if [ -n "$value" ]; then pass "$key present ($value)"; else fail "$key missing"; fi
+    if [ -n "$skip_reason" ]; then skip "$key present, $who: $skip_reason"
+    elif [ -n "$value" ]; then pass "$key present, $who ($value)"
+    else fail "$key missing, $who"; fi
   done
+}
+# read_version WHO RUNNER READER: runs the reader under wine and checks it.
+read_version() {
+  local who=$1 runner=$2 reader=$3
+  skip_reason=""
+  if [ ! -f "$reader" ]; then
+    fail "$reader does not exist"
+    return
+  fi
+  info=$(LOCPATH="$locales" LC_ALL=ja_JP.UTF-8 "$runner" "$reader" "$auf" 2>&1 | tr -d '\r')
+  version_checks "$who"
+}
+read_version "64-bit reader under wine64" "$root/tools/wine64-run.sh" "$verinfo64"
+if runs_32bit; then
+  read_version "32-bit reader under wine" "$root/tools/wine-run.sh" "$verinfo"
+else
+  info=""
+  skip_reason=$no_32bit_reason
+  version_checks "32-bit reader under wine"
 fi
 
 # --- instruction sets, attributed through the linker map ----------------------

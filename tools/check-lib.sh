@@ -4,17 +4,38 @@
 
 passed=0
 failed=0
+skipped=0
 pass() { echo "PASS: $*"; passed=$((passed + 1)); }
 fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+# skip NAME: a check that cannot run on this machine (the reason is the
+# caller's); counted, and listed by the test run's summary.
+skip() { echo "SKIP: $*"; skipped=$((skipped + 1)); }
 # expect <description> <expected> <actual>
 expect() {
   if [ "$2" == "$3" ]; then pass "$1 ($3)"; else fail "$1: expected '$2', got '$3'"; fi
 }
-# finish NAME: the summary line, and the exit status.
+# finish NAME: the summary line (", K skipped" only when some were), and
+# the exit status.
 finish() {
-  echo "$1: $passed passed, $failed failed"
+  if [ "$skipped" -gt 0 ]; then
+    echo "$1: $passed passed, $failed failed, $skipped skipped"
+  else
+    echo "$1: $passed passed, $failed failed"
+  fi
   [ "$failed" -eq 0 ]
   exit
+}
+
+# runs_32bit: true when this machine runs 32-bit x86 programs. The test run
+# asks tools/probe-32bit.sh once and passes the answer down in LOWPASS_32BIT;
+# a check script run on its own asks it here.
+no_32bit_reason="32-bit programs not runnable here (the kernel has no 32-bit support)"
+runs_32bit() {
+  if [ -z "${LOWPASS_32BIT:-}" ]; then
+    LOWPASS_32BIT=$(bash "$(dirname "${BASH_SOURCE[0]}")/probe-32bit.sh")
+    export LOWPASS_32BIT
+  fi
+  [ "$LOWPASS_32BIT" = yes ]
 }
 
 # run_host LABEL OUTPUT COMMAND...: runs a stand-in host, keeps its output
