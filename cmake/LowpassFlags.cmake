@@ -36,6 +36,9 @@ function(lowpass_engine_sources target isa)
   elseif(isa STREQUAL "avx2")
     # AVX2 and nothing that would change a result: no FMA.
     set(flags -mavx2 -mno-fma)
+  elseif(isa STREQUAL "avx2-f16c")
+    # The float passes: AVX2 with the half conversions, again without FMA.
+    set(flags -mavx2 -mf16c -mno-fma)
   else()
     message(FATAL_ERROR "unknown instruction set ${isa}")
   endif()
