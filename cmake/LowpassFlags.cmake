@@ -19,6 +19,11 @@ if(LOWPASS_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+if(LOWPASS_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
 # Warnings are errors in the project's own code (not in GoogleTest's).
 add_library(lowpass_warnings INTERFACE)
 target_compile_options(lowpass_warnings INTERFACE -Wall -Wextra -Wshadow -Werror)

@@ -76,6 +76,16 @@ else
   failed=$((failed + 1))
 fi
 
+# The thread sanitizer's build of what runs on several threads: the AviUtl2
+# front end's pool (its stand-in host calling from two threads at once),
+# the 1.x plug-in's bands on the host's threads and the tools' pool.
+if build tsan; then
+  run_ctest "native (thread sanitizer): the pools and the host-thread path" build/tsan
+else
+  failures+=("build tsan failed")
+  failed=$((failed + 1))
+fi
+
 # The product: lowpass.auf and the whole test suite built for 32-bit Windows;
 # the tests run under wine (tools/wine-run.sh sets up build/wineprefix once),
 # the file itself is checked, and the stand-in host compares the Windows
