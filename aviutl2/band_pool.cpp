@@ -19,6 +19,7 @@ struct BandPool::Job {
 BandPool::~BandPool() { Stop(); }
 
 int BandPool::Runners() const {
+    if (runners_ > 0) return runners_ < kMaxRunners ? runners_ : kMaxRunners;
     const unsigned hardware = std::thread::hardware_concurrency();
     if (hardware <= 1) return 1;
     return hardware > static_cast<unsigned>(kMaxRunners) ? kMaxRunners : static_cast<int>(hardware);

@@ -20,13 +20,14 @@ using UnitBody = void (*)(void* context, int unit, int runner);
 
 class BandPool {
 public:
-    BandPool() = default;
+    // `runners` 0: as many as the processor has hardware threads (at most
+    // kMaxRunners); otherwise that many (1 .. kMaxRunners).
+    explicit BandPool(int runners = 0) : runners_(runners) {}
     BandPool(const BandPool&) = delete;
     BandPool& operator=(const BandPool&) = delete;
     ~BandPool();
 
-    // The threads a call may use, the calling one included: the processor's
-    // hardware threads, 1 .. kMaxRunners.
+    // The threads a call may use, the calling one included, 1 .. kMaxRunners.
     int Runners() const;
 
     // Calls body(context, unit, runner) once for every unit 0 .. units - 1,
@@ -51,6 +52,7 @@ private:
     std::condition_variable done_;  // a thread left a job
     Job* queue_ = nullptr;          // jobs with units nobody has taken yet
     std::vector<std::thread> threads_;
+    int runners_;
     bool started_ = false;
     bool stopping_ = false;
 };

@@ -97,8 +97,8 @@ ScratchStore& TheScratchStore() {
 namespace {
 
 // The float arithmetic's control word: round to nearest, every exception
-// masked, no flushing of subnormals. Set in every unit, on every thread;
-// the thread's own word is put back after.
+// masked, no flushing of subnormals. Set for the call (the kernel design)
+// and in every unit, on every thread; the thread's own word is put back after.
 constexpr unsigned kMxcsr = 0x1F80;
 
 struct MxcsrScope {
@@ -213,6 +213,9 @@ FilterResult FilterImage(const Hf64Image& image, const FilterSettings& settings,
                          BandPool* pool, ScratchStore& store) {
     if (image.w <= 0 || image.h <= 0 || !NeedsPasses(settings, image.w, image.h)) return FilterResult::kUnchanged;
 
+    // The kernel design and the passes round under the filter's own word,
+    // whatever the caller's.
+    MxcsrScope mxcsr;
     // Designed per call: a few microseconds, and nothing shared between
     // calls, objects or threads.
     KernelCache cache{};

@@ -1135,6 +1135,8 @@ INSTANTIATE_TEST_SUITE_P(VectorArithmetic, EngineBound, ::testing::ValuesIn(Sele
 // exactly their size (the sanitizer build sees a read past one).
 #if defined(__x86_64__)
 
+#include "aviutl2/band_pool.h"
+#include "aviutl2/hf64_filter.h"
 #include "core/float_pass.h"
 #include "simd/float_engines.h"
 
@@ -1456,6 +1458,55 @@ TEST_P(FloatPasses, FinishClampsEachLaneByItsOwnPixelsAlphaAndScanFindsWhatItIs)
                 if (ModelHalfValue(p[k]) > ModelHalfValue(p[3])) expected |= lowpass::kScanColourAboveAlpha;
         }
         ASSERT_EQ(Passes().scan(halves.data(), w), expected) << "case " << c;
+    }
+}
+
+// The 64-bit plug-in's blocks (aviutl2/hf64_filter): a picture cut into
+// blocks for 2 .. 7 threads, each block reading its neighbours' rows as
+// they were, gives the very bytes of one block on one thread, and writes
+// nothing past a row (a pitch wider than the row, with sentinels). Working
+// memory refused: nothing written.
+TEST_P(FloatPasses, BlocksOnAnyNumberOfThreadsGiveTheOneThreadImage) {
+    struct Case {
+        int w, h, x, y, n;
+    };
+    const Case cases[] = {
+        {97, 517, 40, 100, 15},  // both passes, blocks of 73 .. 258 rows
+        {61, 450, 100, 99, 1},   // down only
+        {130, 333, 64, 400, 7},  // across only: blocks without boundaries
+        {45, 390, 20, 30, 3},
+    };
+    Lcg rng(7005);
+    lowpass::auf2::ScratchStore store;
+    for (const Case& c : cases) {
+        const std::ptrdiff_t stride = 4 * c.w + 12;
+        std::vector<std::uint16_t> input(static_cast<std::size_t>(stride) * c.h, 0xBEEF);
+        for (int y = 0; y < c.h; ++y)
+            for (int i = 0; i < 4 * c.w; ++i) input[static_cast<std::size_t>(stride * y + i)] = RandomHalf(rng);
+        const lowpass::auf2::FilterSettings settings{c.x, c.y, c.n, lowpass::auf2::kWindowHamming, true};
+        std::vector<std::uint16_t> alone = input;
+        const lowpass::auf2::Hf64Image aloneImage{alone.data(), c.w, c.h, stride};
+        ASSERT_EQ(lowpass::auf2::FilterImage(aloneImage, settings, Passes(), nullptr, store),
+                  lowpass::auf2::FilterResult::kFiltered);
+        ASSERT_NE(alone, input);
+        for (int runners = 2; runners <= 7; ++runners) {
+            lowpass::auf2::BandPool pool(runners);
+            std::vector<std::uint16_t> banded = input;
+            const lowpass::auf2::Hf64Image image{banded.data(), c.w, c.h, stride};
+            ASSERT_EQ(lowpass::auf2::FilterImage(image, settings, Passes(), &pool, store),
+                      lowpass::auf2::FilterResult::kFiltered);
+            for (std::size_t i = 0; i < banded.size(); ++i)
+                ASSERT_EQ(banded[i], alone[i]) << c.w << " x " << c.h << " N " << c.n << " on " << runners
+                                               << " threads: row " << i / stride << ", half " << i % stride;
+        }
+        store.RefuseForTesting(true);
+        std::vector<std::uint16_t> refused = input;
+        const lowpass::auf2::Hf64Image refusedImage{refused.data(), c.w, c.h, stride};
+        lowpass::auf2::BandPool pool(3);
+        EXPECT_EQ(lowpass::auf2::FilterImage(refusedImage, settings, Passes(), &pool, store),
+                  lowpass::auf2::FilterResult::kOutOfMemory);
+        EXPECT_EQ(refused, input) << "written although the working memory was refused";
+        store.RefuseForTesting(false);
     }
 }
 

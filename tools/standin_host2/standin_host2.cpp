@@ -18,6 +18,8 @@
 // plug-in a 2 GiB copy; the host measures the process's memory around it
 // (wine's own counters leave heap blocks out).
 #include <atomic>
+#include <xmmintrin.h>
+
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -785,6 +787,35 @@ void Ringing() {
     }
 }
 
+void CallersControlWord() {
+    // The editor says nothing of the MXCSR its calls come with. Called
+    // with rounding toward zero and subnormals flushed, the filter must
+    // give the frames of the default word and hand the caller's word back.
+    const Image input = RandomImage(400, 300, 71, false);
+    for (bool simd : {true, false}) {
+        const Settings settings{150, 100, 7, 3, simd};
+        Outcome outcome;
+        const std::uint64_t expected = ImageHash(Filter(input, settings, &outcome));
+        const unsigned callers = _mm_getcsr();
+        const unsigned odd = (callers & ~0x603Fu) | 0x6000u | 0x8040u;
+        Apply(settings);
+        Image image = input;
+        session = Session{};
+        session.image = &image;
+        _mm_setcsr(odd);
+        outcome = Call();
+        const unsigned after = _mm_getcsr() & ~0x3Fu;  // the control bits: the flags are sticky
+        _mm_setcsr(callers);
+        session.image = nullptr;
+        char word[96];
+        std::snprintf(word, sizeof word, "%04x; result %d, %d writes, %s frame", after, outcome.result ? 1 : 0,
+                      outcome.writes, ImageHash(image) == expected ? "the usual" : "another");
+        Check(outcome.result && outcome.writes == 1 && ImageHash(image) == expected && after == odd,
+              std::string("called with MXCSR rounding toward zero and flushing: the usual frame, ") +
+                  (simd ? "SIMD" : "portable") + "; the caller's word back (" + word + ")");
+    }
+}
+
 void BadInput() {
     const Image input = RandomImage(500, 400, 41, false);
     const std::uint64_t before = ImageHash(input);
@@ -962,6 +993,7 @@ int main(int argc, char** argv) {
         AlphaLikeColour();
         Ringing();
         Threads();
+        CallersControlWord();
         BadInput();
     }
 
