@@ -478,7 +478,7 @@ void CheckTable() {
     Check(table->func_proc_video != nullptr && table->func_proc_audio == nullptr && table->func_create == nullptr &&
               table->func_destroy == nullptr,
           "video entry only; no audio, create or destroy");
-    std::printf("out table flag=%d name=%s label=%s\n", table->flag, Utf8(table->name).c_str(), Utf8(table->label).c_str());
+    std::printf("out table flag=%d label=%s name=%s\n", table->flag, Utf8(table->label).c_str(), Utf8(table->name).c_str());
 
     struct Expected {
         const Text16* type;
