@@ -111,6 +111,12 @@ struct MxcsrScope {
 // filtered twice at each boundary).
 constexpr int kMinBlockRows = 64;
 
+// Blocks per thread that can work on a call: more than one, so that a
+// thread the system runs late (the editor has threads of its own) leaves
+// its share to the others, at the cost of 2N rows filtered across twice
+// at each boundary.
+constexpr int kBlocksPerRunner = 2;
+
 struct Call {
     Hf64Image image;
     const FloatPasses* passes;
@@ -232,11 +238,11 @@ FilterResult FilterImage(const Hf64Image& image, const FilterSettings& settings,
     call.down = TapsOf(cache.vertical, call.reach);
     call.rowHalves = static_cast<std::size_t>(kFloatLanes) * static_cast<std::size_t>(image.w);
 
-    // As many blocks as threads can work on them: every boundary costs
-    // rows filtered across twice and 2N rows kept aside.
+    // A few blocks for each thread that can work on them: every boundary
+    // costs rows filtered across twice and 2N rows kept aside.
     const int runners = pool != nullptr ? pool->Runners() : 1;
     const int rowsPerBlock = std::max(kMinBlockRows, 2 * call.reach + 1);
-    call.blocks = std::max(1, std::min(runners, image.h / rowsPerBlock));
+    call.blocks = std::max(1, std::min(kBlocksPerRunner * runners, image.h / rowsPerBlock));
     call.blockRows = (image.h + call.blocks - 1) / call.blocks;
     call.blocks = (image.h + call.blockRows - 1) / call.blockRows;
     const int working = std::min(runners, call.blocks);

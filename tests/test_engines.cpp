@@ -1499,6 +1499,15 @@ TEST_P(FloatPasses, BlocksOnAnyNumberOfThreadsGiveTheOneThreadImage) {
                 ASSERT_EQ(banded[i], alone[i]) << c.w << " x " << c.h << " N " << c.n << " on " << runners
                                                << " threads: row " << i / stride << ", half " << i % stride;
         }
+        // Once a size has been seen, its calls take no more memory.
+        const std::size_t held = store.HeldBytes();
+        for (int runners : {7, 3, 1}) {
+            lowpass::auf2::BandPool pool(runners);
+            std::vector<std::uint16_t> again = input;
+            lowpass::auf2::FilterImage(lowpass::auf2::Hf64Image{again.data(), c.w, c.h, stride}, settings, Passes(), &pool,
+                                       store);
+        }
+        EXPECT_EQ(store.HeldBytes(), held) << "working memory grew on calls of a size seen before";
         store.RefuseForTesting(true);
         std::vector<std::uint16_t> refused = input;
         const lowpass::auf2::Hf64Image refusedImage{refused.data(), c.w, c.h, stride};
