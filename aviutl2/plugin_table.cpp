@@ -6,8 +6,8 @@
 
 #include <cstring>
 
-#include "aviutl2/engine_choice.h"
 #include "aviutl2/band_pool.h"
+#include "aviutl2/engine_choice.h"
 #include "aviutl2/hf64_filter.h"
 #include "aviutl2/video_call.h"
 

@@ -167,14 +167,6 @@ struct PIXEL_HF64 {
 };
 constexpr std::uint16_t kHalfOne = 0x3C00;  // 1.0 as a half
 
-// One PA64 pixel.
-struct PIXEL_PA64 {
-    std::uint16_t r;
-    std::uint16_t g;
-    std::uint16_t b;
-    std::uint16_t a;
-};
-
 // The record of one video call: 38 pointer-sized slots. The filter uses
 // scene, object and the three image-resource calls; the other services are
 // declared as untyped slots of the right size, in their order.
@@ -317,7 +309,6 @@ static_assert(offsetof(OBJECT_INFO, frame_e) == 92);
 static_assert(offsetof(OBJECT_INFO, effect_layer) == 96);
 static_assert(sizeof(OBJECT_INFO) == 104);
 
-static_assert(sizeof(PIXEL_PA64) == 8);
 static_assert(sizeof(PIXEL_HF64) == 8);
 
 static_assert(offsetof(LOG_HANDLE, log) == 0);
