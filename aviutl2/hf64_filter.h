@@ -18,8 +18,11 @@
 //
 // Memory. Besides the picture: each thread working on a call holds a ring
 // of 2N + 1 rows and two more rows of float32 (16 bytes a pixel each), and
-// a call holds 2N rows of halves per boundary between blocks. These are
-// kept from call to call (ScratchStore) and freed when the plug-in stops.
+// a call holds 2N rows of halves (8 bytes a pixel) per boundary between
+// blocks, two blocks per thread. At 16384 pixels across and N = 15 that
+// is 8.6 MB a thread and 3.9 MB a boundary: 29 MB on two threads, 260 MB
+// on sixteen. These are kept from call to call (ScratchStore) and freed
+// when the plug-in stops.
 #pragma once
 
 #include <cstddef>
