@@ -1,30 +1,24 @@
 #include "aviutl2/engine_choice.h"
 
-#include "simd/cpu_probe.h"
-#include "simd/engines.h"
+#include "simd/float_engines.h"
 
 namespace lowpass::auf2 {
 
 namespace {
 
-// Implementations of the SSE arithmetic, fastest first.
-constexpr const char* kSseArithmetic[] = {"avx2", "sse2", "sse"};
-
-const Engine& Choose(bool simd) {
+const FloatEngine& Choose(bool simd) {
+    const auto engines = FloatEngines();
     if (simd) {
-        // Asked once; the answer never changes.
-        static const int caps = ComposeCpuCaps() | ProbeSseImplementations();
-        for (const char* name : kSseArithmetic) {
-            const Engine* engine = FindEngine(name);
-            if (engine != nullptr && CanRun(*engine, caps)) return *engine;
-        }
+        const int caps = FloatEngineCaps();
+        for (auto it = engines.rbegin(); it != engines.rend(); ++it)
+            if ((caps & it->needs) == it->needs) return *it;
     }
-    return PortableEngine();
+    return engines.front();
 }
 
 }  // namespace
 
-const PassPair& ChoosePasses(bool simd) { return Choose(simd).passes; }
+const FloatPasses& ChoosePasses(bool simd) { return Choose(simd).passes; }
 
 const char* ChosenEngineName(bool simd) { return Choose(simd).name; }
 

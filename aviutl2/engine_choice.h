@@ -1,17 +1,16 @@
-// Which engine's passes a call runs.
+// Which implementation of the float passes a call runs.
 #pragma once
 
-#include "core/frame_driver.h"
+#include "core/float_pass.h"
 
 namespace lowpass::auf2 {
 
-// With the SIMD box off, the portable engine. With it on, the fastest
-// implementation of the SSE arithmetic the processor runs (they all give
-// the same results); the MMX engine is not offered: every 64-bit processor
-// has SSE. The processor is asked once; nothing else is kept.
-const PassPair& ChoosePasses(bool simd);
+// With the SIMD box off, the portable passes; with it on, the most
+// preferred implementation the processor runs. They give the same bits.
+// The processor is asked once; nothing else is kept.
+const FloatPasses& ChoosePasses(bool simd);
 
-// The name of the engine ChoosePasses picks, for reports.
+// The name of the implementation ChoosePasses picks, for reports.
 const char* ChosenEngineName(bool simd);
 
 }  // namespace lowpass::auf2

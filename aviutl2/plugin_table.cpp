@@ -6,8 +6,9 @@
 
 #include <cstring>
 
+#include "aviutl2/band_pool.h"
 #include "aviutl2/engine_choice.h"
-#include "aviutl2/thread_bands.h"
+#include "aviutl2/hf64_filter.h"
 #include "aviutl2/video_call.h"
 
 #ifndef LOWPASS_VERSION
@@ -20,9 +21,12 @@ using namespace aviutl2;
 
 namespace {
 
-FILTER_ITEM_TRACK itemX{kItemTypeTrack, u"X", kDefaultX, kTargetMin, kTargetMax, 1.0, nullptr, 0.0};
-FILTER_ITEM_TRACK itemY{kItemTypeTrack, u"Y", kDefaultY, kTargetMin, kTargetMax, 1.0, nullptr, 0.0};
-FILTER_ITEM_TRACK itemTaps{kItemTypeTrack, u"タップ", kDefaultTaps, kTapsMin, kTapsMax, 1.0, nullptr, 0.0};
+// The share of the range the slider's travel covers: all of it.
+constexpr double kSliderRatio = 1.0;
+
+FILTER_ITEM_TRACK itemX{kItemTypeTrack, u"X", kDefaultX, kTargetMin, kTargetMax, 1.0, nullptr, kSliderRatio};
+FILTER_ITEM_TRACK itemY{kItemTypeTrack, u"Y", kDefaultY, kTargetMin, kTargetMax, 1.0, nullptr, kSliderRatio};
+FILTER_ITEM_TRACK itemTaps{kItemTypeTrack, u"タップ", kDefaultTaps, kTapsMin, kTapsMax, 1.0, nullptr, kSliderRatio};
 
 const FILTER_ITEM_SELECT_ITEM windowList[] = {
     {u"方形波窓", kWindowRectangular},
@@ -40,7 +44,7 @@ void* items[] = {&itemX, &itemY, &itemTaps, &itemWindow, &itemSimd, nullptr};
 FILTER_PLUGIN_TABLE table{
     kFilterFlagVideo | kFilterFlagFilter,
     u"低域通過フィルタ",
-    nullptr,
+    u"加工",  // the editor's "Process" category, which its language files translate
     u"低域通過フィルタ Ver " LOWPASS_VERSION " by lowpass developers",
     items,
     ProcVideo,
@@ -72,7 +76,7 @@ FilterSettings ReadSettings() {
 
 bool ProcVideo(FILTER_PROC_VIDEO* video) {
     const FilterSettings settings = ReadSettings();
-    return FilterObjectImage(video, settings, ChoosePasses(settings.simd), &ThreadBands());
+    return FilterObjectImage(video, settings, ChoosePasses(settings.simd), &ThePool(), TheScratchStore());
 }
 
 }  // namespace lowpass::auf2

@@ -19,6 +19,11 @@ if(LOWPASS_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+if(LOWPASS_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
 # Warnings are errors in the project's own code (not in GoogleTest's).
 add_library(lowpass_warnings INTERFACE)
 target_compile_options(lowpass_warnings INTERFACE -Wall -Wextra -Wshadow -Werror)
@@ -36,6 +41,9 @@ function(lowpass_engine_sources target isa)
   elseif(isa STREQUAL "avx2")
     # AVX2 and nothing that would change a result: no FMA.
     set(flags -mavx2 -mno-fma)
+  elseif(isa STREQUAL "avx2-f16c")
+    # The float passes: AVX2 with the half conversions, again without FMA.
+    set(flags -mavx2 -mf16c -mno-fma)
   else()
     message(FATAL_ERROR "unknown instruction set ${isa}")
   endif()

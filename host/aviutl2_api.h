@@ -26,6 +26,10 @@ using Dword = std::uint32_t;
 
 // Version numbers: major * 1000000 + minor * 10000 + patch * 100 + build.
 constexpr Dword kVersion2_1_0 = 2010000;
+// Later editors add to the interface; a plug-in that requires 2.1.0 uses
+// none of it (see OBJECT_INFO and FILTER_PROC_VIDEO below).
+constexpr Dword kVersion2_1_5 = 2010500;
+constexpr Dword kVersion2_1_10 = 2011000;
 
 // --- the table the plug-in exports ------------------------------------------------
 
@@ -34,7 +38,8 @@ constexpr int kFilterFlagVideo = 1;
 constexpr int kFilterFlagAudio = 2;
 constexpr int kFilterFlagInput = 4;     // a media object
 constexpr int kFilterFlagFilter = 8;    // also usable as a filter object
-constexpr int kFilterFlagUserdata = 16;  // func_create / func_destroy are called
+constexpr int kFilterFlagUserdata = 16;  // func_create / func_destroy are called (from 2.1.2)
+constexpr int kFilterFlagHideMenu = 32;  // from 2.1.10
 
 struct FILTER_PROC_VIDEO;
 struct FILTER_PROC_AUDIO;
@@ -136,6 +141,9 @@ struct OBJECT_INFO {
     int frame_s;
     int frame_e;
     int effect_layer;
+    // From 2.1.5 the editor also fills `int origin_frame` at offset 100, in
+    // what is padding for 2.1.0 (the size stays 104). Not declared: an
+    // older editor leaves those bytes undefined.
 };
 
 // Pixel formats of the image-resource calls.
@@ -150,13 +158,14 @@ constexpr int kImageFormatYuy2 = 107; // written only
 // The current object's image as a resource name (null means the same).
 inline constexpr const Text16* kObjectResource = u"object";
 
-// One PA64 pixel.
-struct PIXEL_PA64 {
+// One HF64 pixel: IEEE half floats, premultiplied alpha.
+struct PIXEL_HF64 {
     std::uint16_t r;
     std::uint16_t g;
     std::uint16_t b;
     std::uint16_t a;
 };
+constexpr std::uint16_t kHalfOne = 0x3C00;  // 1.0 as a half
 
 // The record of one video call: 38 pointer-sized slots. The filter uses
 // scene, object and the three image-resource calls; the other services are
@@ -206,15 +215,32 @@ struct FILTER_PROC_VIDEO {
     void* userdata;                                 // 35
     AnySlot release_image_resource;                 // 36
     AnySlot exec_effect;                            // 37
+    // From 2.1.10 the record has three more slots (38 set_blend_mode_force,
+    // 39 get_group_control_object, 40 get_group_matrix; 328 bytes). A
+    // plug-in that requires 2.1.0 touches only slots 0 .. 37.
 };
 
 constexpr int kFilterProcVideoSlots = 38;
+
+// --- the logger (optional export InitializeLogger) -------------------------------
+
+// Five entries, each called with the handle itself and a message (cut at
+// 1024 characters by the editor).
+struct LOG_HANDLE {
+    void (*log)(LOG_HANDLE* handle, const Text16* message);      // the plug-in's own log
+    void (*info)(LOG_HANDLE* handle, const Text16* message);
+    void (*warn)(LOG_HANDLE* handle, const Text16* message);
+    void (*error)(LOG_HANDLE* handle, const Text16* message);
+    void (*verbose)(LOG_HANDLE* handle, const Text16* message);
+};
 
 // Exported entry points, undecorated.
 using GetFilterPluginTableFunc = FILTER_PLUGIN_TABLE* (*)();
 using RequiredVersionFunc = Dword (*)();
 using InitializePluginFunc = bool (*)(Dword version);
 using UninitializePluginFunc = void (*)();
+// Called before InitializePlugin; the handle stays valid.
+using InitializeLoggerFunc = void (*)(LOG_HANDLE* logger);
 
 // --- the x64 layouts --------------------------------------------------------------
 static_assert(sizeof(void*) == 8, "the AviUtl2 interface is 64-bit only");
@@ -283,7 +309,14 @@ static_assert(offsetof(OBJECT_INFO, frame_e) == 92);
 static_assert(offsetof(OBJECT_INFO, effect_layer) == 96);
 static_assert(sizeof(OBJECT_INFO) == 104);
 
-static_assert(sizeof(PIXEL_PA64) == 8);
+static_assert(sizeof(PIXEL_HF64) == 8);
+
+static_assert(offsetof(LOG_HANDLE, log) == 0);
+static_assert(offsetof(LOG_HANDLE, info) == 8);
+static_assert(offsetof(LOG_HANDLE, warn) == 16);
+static_assert(offsetof(LOG_HANDLE, error) == 24);
+static_assert(offsetof(LOG_HANDLE, verbose) == 32);
+static_assert(sizeof(LOG_HANDLE) == 40);
 
 static_assert(offsetof(FILTER_PROC_VIDEO, scene) == 0 * 8);
 static_assert(offsetof(FILTER_PROC_VIDEO, object) == 1 * 8);

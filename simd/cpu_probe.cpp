@@ -20,6 +20,7 @@ constexpr std::uint32_t kEdxSse = 1u << 25;
 constexpr std::uint32_t kEdxSse2 = 1u << 26;
 constexpr std::uint32_t kEcxOsxsave = 1u << 27;
 constexpr std::uint32_t kEcxAvx = 1u << 28;
+constexpr std::uint32_t kEcxF16c = 1u << 29;
 constexpr std::uint32_t kLeaf7EbxAvx2 = 1u << 5;
 constexpr std::uint32_t kXcr0XmmYmm = (1u << 1) | (1u << 2);
 
@@ -189,13 +190,27 @@ int HasUsableSse2(const CpuProbeOps& ops) {
     return (ops.cpuidLeaf1Edx() & kEdxSse2) ? 1 : 0;
 }
 
-int HasUsableAvx2(const CpuProbeOps& ops) {
-    if (!HasUsableSse2(ops)) return 0;
+namespace {
+
+// AVX reported and its registers saved by the system.
+bool HasAvxState(const CpuProbeOps& ops) {
+    if (!HasUsableSse2(ops)) return false;
     const std::uint32_t ecx = ops.cpuidLeaf1Ecx();
-    if ((ecx & (kEcxOsxsave | kEcxAvx)) != (kEcxOsxsave | kEcxAvx)) return 0;
-    if ((ops.xgetbv0() & kXcr0XmmYmm) != kXcr0XmmYmm) return 0;
+    if ((ecx & (kEcxOsxsave | kEcxAvx)) != (kEcxOsxsave | kEcxAvx)) return false;
+    return (ops.xgetbv0() & kXcr0XmmYmm) == kXcr0XmmYmm;
+}
+
+}  // namespace
+
+int HasUsableAvx2(const CpuProbeOps& ops) {
+    if (!HasAvxState(ops)) return 0;
     if (ops.cpuidMaxLeaf() < 7) return 0;
     return (ops.cpuidLeaf7Ebx() & kLeaf7EbxAvx2) ? 1 : 0;
+}
+
+int HasUsableF16c(const CpuProbeOps& ops) {
+    if (!HasAvxState(ops)) return 0;
+    return (ops.cpuidLeaf1Ecx() & kEcxF16c) ? 1 : 0;
 }
 
 int ProbeSseImplementations(const CpuProbeOps& ops) {

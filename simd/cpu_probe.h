@@ -13,6 +13,8 @@ constexpr int kCpuCapsSse = 2;
 // arithmetic; set only where SSE is usable, never part of the word itself.
 constexpr int kCpuCapsSse2 = 4;
 constexpr int kCpuCapsAvx2 = 8;
+// Half-float conversions (F16C), for the float passes of the 64-bit plug-in.
+constexpr int kCpuCapsF16c = 16;
 
 // Outcome of executing one SSE instruction under an illegal-instruction guard.
 enum class SseTrial { Completed, IllegalInstruction, OtherFault };
@@ -24,7 +26,7 @@ struct CpuProbeOps {
     SseTrial (*tryXorps)();
     // What the wider implementations of the SSE arithmetic need to know.
     std::uint32_t (*cpuidMaxLeaf)();   // EAX of CPUID leaf 0: the highest leaf there is
-    std::uint32_t (*cpuidLeaf1Ecx)();  // OSXSAVE (bit 27), AVX (bit 28)
+    std::uint32_t (*cpuidLeaf1Ecx)();  // OSXSAVE (bit 27), AVX (bit 28), F16C (bit 29)
     std::uint32_t (*cpuidLeaf7Ebx)();  // AVX2 (bit 5); asked only when leaf 7 exists
     std::uint32_t (*xgetbv0)();        // low half of XCR0; asked only when OSXSAVE is set
 };
@@ -43,6 +45,10 @@ int ComposeCpuCaps(const CpuProbeOps& ops = NativeCpuProbeOps());
 // registers: OSXSAVE (leaf 1 ECX bit 27) and XCR0 bits 1 (XMM) and 2 (YMM).
 int HasUsableSse2(const CpuProbeOps& ops = NativeCpuProbeOps());
 int HasUsableAvx2(const CpuProbeOps& ops = NativeCpuProbeOps());
+// F16C: CPUID leaf 1 ECX bit 29, and the AVX state saved by the system as
+// for AVX2 (AVX, OSXSAVE, XCR0 bits 1 and 2): its conversions are VEX
+// instructions on XMM and YMM registers.
+int HasUsableF16c(const CpuProbeOps& ops = NativeCpuProbeOps());
 // kCpuCapsSse2 and kCpuCapsAvx2 as they are usable.
 int ProbeSseImplementations(const CpuProbeOps& ops = NativeCpuProbeOps());
 

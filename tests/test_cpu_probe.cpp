@@ -130,7 +130,7 @@ TEST(CpuProbe, OnlyBits23And25OfEdxCount) {
 namespace {
 
 constexpr std::uint32_t kMmx = 1u << 23, kSse = 1u << 25, kSse2 = 1u << 26;
-constexpr std::uint32_t kOsxsave = 1u << 27, kAvx = 1u << 28, kAvx2 = 1u << 5;
+constexpr std::uint32_t kOsxsave = 1u << 27, kAvx = 1u << 28, kF16c = 1u << 29, kAvx2 = 1u << 5;
 
 struct FakeCpu {
     std::uint32_t edx, ecx, maxLeaf, leaf7Ebx, xcr0;
@@ -221,6 +221,35 @@ TEST(WideSseProbe, BothNeedUsableSseAndSse2) {
     EXPECT_EQ(wide.sse2, 0);
     EXPECT_EQ(wide.avx2, 0);
     EXPECT_EQ(fake.xgetbvAsked, 0);
+}
+
+TEST(WideSseProbe, F16cNeedsItsBitAndTheAvxStateButNotAvx2) {
+    FakeCpu cpu = Everything();
+    cpu.ecx = kOsxsave | kAvx | kF16c;
+    fake = cpu;
+    EXPECT_EQ(lowpass::HasUsableF16c(kFakeOps), 1);
+    cpu.leaf7Ebx = 0;  // an AVX processor without AVX2 still converts halves
+    fake = cpu;
+    EXPECT_EQ(lowpass::HasUsableF16c(kFakeOps), 1);
+    cpu = Everything();  // every other bit, no F16C
+    fake = cpu;
+    EXPECT_EQ(lowpass::HasUsableF16c(kFakeOps), 0);
+    for (std::uint32_t xcr0 : {0x3u, 0x5u}) {  // the system does not save the YMM (or XMM) registers
+        cpu = Everything();
+        cpu.ecx = kOsxsave | kAvx | kF16c;
+        cpu.xcr0 = xcr0;
+        fake = cpu;
+        EXPECT_EQ(lowpass::HasUsableF16c(kFakeOps), 0) << "XCR0 " << xcr0;
+    }
+    cpu = Everything();
+    cpu.ecx = kAvx | kF16c;  // no OSXSAVE: XGETBV is not executed
+    fake = cpu;
+    EXPECT_EQ(lowpass::HasUsableF16c(kFakeOps), 0);
+    EXPECT_EQ(fake.xgetbvAsked, 0);
+    cpu = Everything();
+    cpu.ecx = kOsxsave | kF16c;  // F16C reported without AVX
+    fake = cpu;
+    EXPECT_EQ(lowpass::HasUsableF16c(kFakeOps), 0);
 }
 
 TEST(WideSseProbe, MatchesTheProcessorTheRunWasStartedOn) {

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks the built AviUtl2 plug-in, build/mingw-x86_64/aviutl2/lowpass.auf2:
 #   - a 64-bit Windows DLL (PE32+);
-#   - its export table is exactly GetFilterPluginTable, InitializePlugin,
-#     RequiredVersion and UninitializePlugin, undecorated;
+#   - its export table is exactly GetFilterPluginTable, InitializeLogger,
+#     InitializePlugin, RequiredVersion and UninitializePlugin, undecorated;
 #   - it imports only Windows' own DLLs (no MinGW runtime or winpthread DLL).
 # Prints one PASS/FAIL line per check and "N passed, M failed"; exits
 # non-zero if anything failed.
@@ -21,6 +21,6 @@ if [ ! -f "$auf2" ]; then
 fi
 pass "lowpass.auf2 built ($(stat -c %s "$auf2") bytes)"
 check_dll "$auf2" "$objdump" pei-x86-64 020b "64-bit Windows (PE32+)" \
-  "GetFilterPluginTable,InitializePlugin,RequiredVersion,UninitializePlugin"
+  "GetFilterPluginTable,InitializeLogger,InitializePlugin,RequiredVersion,UninitializePlugin"
 
 finish check-auf2

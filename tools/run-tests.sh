@@ -115,6 +115,16 @@ else
   failed=$((failed + 1))
 fi
 
+# The thread sanitizer's build of what runs on several threads: the AviUtl2
+# front end's pool (its stand-in host calling from two threads at once),
+# the 1.x plug-in's bands on the host's threads and the tools' pool.
+if build tsan; then
+  run_ctest "native (thread sanitizer): the pools and the host-thread path" build/tsan
+else
+  failures+=("build tsan failed")
+  failed=$((failed + 1))
+fi
+
 # The AviUtl2 plug-in: lowpass.auf2 and its package built for 64-bit
 # Windows; the file is checked, the 64-bit stand-in host runs it under
 # wine64's own loader (tools/wine64-run.sh sets up build/wineprefix64 once;

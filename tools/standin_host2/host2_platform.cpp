@@ -26,7 +26,7 @@ bool LoadPluginModule(const std::string& path, PluginModule* module, std::string
     module->requiredVersion = reinterpret_cast<aviutl2::RequiredVersionFunc>(find("RequiredVersion"));
     module->initializePlugin = reinterpret_cast<aviutl2::InitializePluginFunc>(find("InitializePlugin"));
     module->uninitializePlugin = reinterpret_cast<aviutl2::UninitializePluginFunc>(find("UninitializePlugin"));
-    module->hasInitializeLogger = find("InitializeLogger") != nullptr;
+    module->initializeLogger = reinterpret_cast<aviutl2::InitializeLoggerFunc>(find("InitializeLogger"));
     return true;
 }
 
@@ -59,7 +59,7 @@ bool LoadPluginModule(const std::string& path, PluginModule* module, std::string
     module->initializePlugin = reinterpret_cast<aviutl2::InitializePluginFunc>(dlsym(handle, "InitializePlugin"));
     module->uninitializePlugin =
         reinterpret_cast<aviutl2::UninitializePluginFunc>(dlsym(handle, "UninitializePlugin"));
-    module->hasInitializeLogger = dlsym(handle, "InitializeLogger") != nullptr;
+    module->initializeLogger = reinterpret_cast<aviutl2::InitializeLoggerFunc>(dlsym(handle, "InitializeLogger"));
     return true;
 }
 

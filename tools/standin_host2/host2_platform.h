@@ -15,7 +15,7 @@ struct PluginModule {
     aviutl2::RequiredVersionFunc requiredVersion = nullptr;
     aviutl2::InitializePluginFunc initializePlugin = nullptr;
     aviutl2::UninitializePluginFunc uninitializePlugin = nullptr;
-    bool hasInitializeLogger = false;
+    aviutl2::InitializeLoggerFunc initializeLogger = nullptr;
 };
 
 // Loads the module (it stays loaded) and looks its exports up by name.
