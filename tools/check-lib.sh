@@ -116,5 +116,5 @@ check_text() {
   [ "$lines" -gt 0 ] && [ "$crlf" -eq "$lines" ] || problems+=("$crlf of $lines lines end in CR LF")
   [ -z "$(tail -c 1 "$file")" ] || problems+=("the last line has no line end")
   if [ "${#problems[@]}" -eq 0 ]; then pass "$name: $encoding without BOM, $lines lines, all CR LF"
-  else fail "$name: ${problems[*]}"; fi
+  else fail "$name: $(printf '%s; ' "${problems[@]}" | sed 's/; $//')"; fi
 }
