@@ -5,6 +5,8 @@
 #  - the C++ and GCC runtimes are linked in (-static), so the file imports
 #    only system DLLs;
 #  - the version resource is Japanese (plugin/lowpass.rc);
+#  - the header's link time is zero, so the same sources give the same file
+#    (and the same release archive) on every build;
 #  - a linker map next to the file lets tools/check-auf.sh attribute every
 #    instruction of the file to the object it came from.
 enable_language(RC)
@@ -16,4 +18,5 @@ target_link_options(lowpass PRIVATE
   -static
   -Wl,--kill-at
   -Wl,--exclude-all-symbols
+  -Wl,--no-insert-timestamp
   "-Wl,-Map=$<TARGET_FILE:lowpass>.map")

@@ -5,10 +5,12 @@
 #     package.ini and package.txt;
 #   - the texts are UTF-8 without BOM, every line ended by CR LF;
 #   - package.ini has a [package] section with id, name and information;
-#   - the language file has one section named after the filter, and an
+#   - the language file has a section named after the filter, with an
 #     English text for the filter's name, every item name and every select
-#     entry, as the plug-in itself reports them (the native build's table,
-#     printed by the stand-in host).
+#     entry, and a section [Tips.<filter>] with a tooltip for the filter
+#     (effect.name) and for every item, and no other sections or keys; the
+#     names are the plug-in's own (the native build's table, printed by the
+#     stand-in host).
 # Prints one PASS/FAIL line per check and "N passed, M failed".
 #   tools/check-au2pkg.sh NATIVE-BUILD-DIR [WINDOWS-BUILD-DIR]
 set -uo pipefail
@@ -39,19 +41,8 @@ else
   fail "Plugin/lowpass.auf2 differs from $windows/aviutl2/lowpass.auf2"
 fi
 
-# UTF-8, no BOM, CR LF only.
 for text in Language/English.lowpass.aul2 package.ini package.txt; do
-  f="$work/pkg/$text"
-  [ -f "$f" ] || continue
-  problems=()
-  [ "$(head -c 3 "$f" | od -An -tx1 | tr -d ' ')" = "efbbbf" ] && problems+=("starts with a BOM")
-  iconv -f UTF-8 -t UTF-8 "$f" >/dev/null 2>&1 || problems+=("not UTF-8")
-  lines=$(wc -l <"$f")
-  crlf=$(grep -c $'\r$' "$f")
-  [ "$lines" -gt 0 ] && [ "$crlf" -eq "$lines" ] || problems+=("$crlf of $lines lines end in CR LF")
-  [ -z "$(tail -c 1 "$f")" ] || problems+=("the last line has no line end")
-  if [ "${#problems[@]}" -eq 0 ]; then pass "$text: UTF-8 without BOM, $lines lines, all CR LF"
-  else fail "$text: ${problems[*]}"; fi
+  check_text "$work/pkg/$text" "$text" UTF-8
 done
 
 ini=$(tr -d '\r' <"$work/pkg/package.ini" 2>/dev/null)
@@ -65,28 +56,37 @@ fi
 # The texts the plug-in gives the editor, from its own table.
 table=$("$native/tools/standin_host2/lowpass-host2" "$native/aviutl2/lowpass-auf2.so" --table 2>&1)
 filter=$(sed -n 's/^out table .* name=//p' <<<"$table")
-mapfile -t keys < <(sed -nE 's/^out (item [0-9]+ type=[a-z0-9]+|select [0-9]+) name=([^ ]+).*/\2/p' <<<"$table")
-if [ -z "$filter" ] || [ "${#keys[@]}" -lt 5 ]; then
+mapfile -t items < <(sed -nE 's/^out item [0-9]+ type=[a-z0-9]+ name=([^ ]+).*/\1/p' <<<"$table")
+mapfile -t entries < <(sed -nE 's/^out select [0-9]+ name=([^ ]+).*/\1/p' <<<"$table")
+if [ -z "$filter" ] || [ "${#items[@]}" -lt 5 ] || [ "${#entries[@]}" -lt 4 ]; then
   fail "the stand-in host did not print the plug-in's table"
   finish check-au2pkg
 fi
 aul2=$(tr -d '\r' <"$work/pkg/Language/English.lowpass.aul2" 2>/dev/null | grep -v '^;')
 sections=$(grep -E '^\[' <<<"$aul2" | paste -sd' ' -)
-if [ "$sections" = "[$filter]" ]; then pass "language file: one section, [$filter]"
-else fail "language file sections: expected '[$filter]', got '$sections'"; fi
-missing=()
-for key in "$filter" "${keys[@]}"; do
-  grep -qE "^${key}=.+" <<<"$aul2" || missing+=("$key")
-done
-if [ "${#missing[@]}" -eq 0 ]; then
-  pass "language file: English for the filter and its $((${#keys[@]})) item and select names"
-else
-  fail "language file: no English for ${missing[*]}"
-fi
-extra=$(grep -E '^[^[].*=' <<<"$aul2" | cut -d= -f1 | while read -r k; do
-  found=0; for key in "$filter" "${keys[@]}"; do [ "$k" = "$key" ] && found=1; done
-  [ "$found" -eq 1 ] || echo "$k"; done | paste -sd' ' -)
-if [ -z "$extra" ]; then pass "language file: no key the plug-in does not use"
-else fail "language file: keys the plug-in does not use: $extra"; fi
+expect "language file: its sections" "[$filter] [Tips.$filter]" "$sections"
+
+# section_keys TITLE KEYS...: the section's keys are exactly KEYS, each
+# with a text after the "=".
+section_keys() {
+  local title=$1
+  shift
+  local body missing=() extra key
+  body=$(awk -v t="$title" '/^\[/ {on = ($0 == t); next} on' <<<"$aul2")
+  for key in "$@"; do
+    awk -v k="$key" 'index($0, k "=") == 1 && length($0) > length(k) + 1 {found = 1} END {exit !found}' \
+      <<<"$body" || missing+=("$key")
+  done
+  extra=$(grep -E '^[^=]+=' <<<"$body" | cut -d= -f1 | while read -r k; do
+    found=0; for key in "$@"; do [ "$k" = "$key" ] && found=1; done
+    [ "$found" -eq 1 ] || echo "$k"; done | paste -sd' ' -)
+  if [ "${#missing[@]}" -eq 0 ] && [ -z "$extra" ]; then
+    pass "language file: $title has a text for each of its $# keys, and no other key"
+  else
+    fail "language file: $title${missing[*]:+ lacks a text for ${missing[*]}}${extra:+; keys the plug-in does not use: $extra}"
+  fi
+}
+section_keys "[$filter]" "$filter" "${items[@]}" "${entries[@]}"
+section_keys "[Tips.$filter]" effect.name "${items[@]}"
 
 finish check-au2pkg

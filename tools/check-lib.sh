@@ -112,3 +112,30 @@ check_dll() {
     fail "imports other DLLs: ${bad[*]}"
   fi
 }
+
+# check_text FILE NAME ENCODING: a text file of a release archive is in
+# ENCODING (UTF-8, or CP932 for code page 932) without a BOM, and every
+# line, the last included, ends in CR LF. A code page 932 text that holds
+# anything but ASCII must not also read as UTF-8: a UTF-8 file can decode
+# as code page 932 (as nonsense), so decoding alone would not tell them
+# apart.
+check_text() {
+  local file=$1 name=$2 encoding=$3
+  local problems=() lines crlf
+  if [ ! -f "$file" ]; then
+    fail "$name: missing"
+    return
+  fi
+  [ "$(head -c 3 "$file" | od -An -tx1 | tr -d ' ')" = "efbbbf" ] && problems+=("starts with a BOM")
+  iconv -f "$encoding" -t UTF-8 "$file" >/dev/null 2>&1 || problems+=("not $encoding")
+  if [ "$encoding" != UTF-8 ] && LC_ALL=C grep -q '[^[:print:][:space:]]' "$file" &&
+     iconv -f UTF-8 -t UTF-8 "$file" >/dev/null 2>&1; then
+    problems+=("reads as UTF-8")
+  fi
+  lines=$(wc -l <"$file")
+  crlf=$(grep -c $'\r$' "$file")
+  [ "$lines" -gt 0 ] && [ "$crlf" -eq "$lines" ] || problems+=("$crlf of $lines lines end in CR LF")
+  [ -z "$(tail -c 1 "$file")" ] || problems+=("the last line has no line end")
+  if [ "${#problems[@]}" -eq 0 ]; then pass "$name: $encoding without BOM, $lines lines, all CR LF"
+  else fail "$name: $(printf '%s; ' "${problems[@]}" | sed 's/; $//')"; fi
+}

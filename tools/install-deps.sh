@@ -22,6 +22,8 @@ test_packages=(
   g++-multilib qemu-user
   g++-mingw-w64-i686 wine wine32
   locales
+  # the release archives, entry by entry the same on every build
+  zip
   # the AviUtl2 plug-in (64-bit Windows cross compiler with std::thread,
   # wine64 for its stand-in host, unzip for the package check)
   g++-mingw-w64-x86-64-posix wine64 unzip

@@ -161,6 +161,10 @@ if build mingw-i686; then
   fi
   run_counted "lowpass.auf: exports, imports, version resource, instruction sets" \
     bash tools/check-auf.sh build/mingw-i686 build/mingw-x86_64
+  # The release archive, unzipped: its two files, readme.txt's code page
+  # and line ends, and that it is the current guide.
+  run_counted "lowpass-auf.zip: tree, readme.txt (code page 932, CR LF, the guide)" \
+    bash tools/check-auf-zip.sh build/mingw-i686
   if [ -x build/asan/tools/standin_host/lowpass-host ]; then
     run_counted "stand-in host: native and 32-bit Windows plug-in compared" \
       bash tools/compare-hosts.sh build/asan build/mingw-i686
