@@ -26,17 +26,17 @@ bool ScratchStore::Take(std::size_t bytes, int count, void** taken) {
     for (Block& block : blocks_) {
         if (got == count) break;
         if (block.taken) continue;
-        void* memory = ::operator new(bytes, std::align_val_t{64}, std::nothrow);
+        void* memory = ::operator new (bytes, std::align_val_t{64}, std::nothrow);
         if (memory == nullptr) {
             ok = false;
             break;
         }
-        ::operator delete(block.memory, std::align_val_t{64});
+        ::operator delete (block.memory, std::align_val_t{64});
         block = Block{memory, bytes, true};
         taken[got++] = memory;
     }
     while (ok && got < count) {
-        void* memory = ::operator new(bytes, std::align_val_t{64}, std::nothrow);
+        void* memory = ::operator new (bytes, std::align_val_t{64}, std::nothrow);
         if (memory == nullptr) {
             ok = false;
             break;
@@ -44,7 +44,7 @@ bool ScratchStore::Take(std::size_t bytes, int count, void** taken) {
         try {
             blocks_.push_back(Block{memory, bytes, true});
         } catch (const std::bad_alloc&) {
-            ::operator delete(memory, std::align_val_t{64});
+            ::operator delete (memory, std::align_val_t{64});
             ok = false;
             break;
         }
@@ -70,7 +70,7 @@ void ScratchStore::Release() {
     std::vector<Block> kept;
     for (Block& block : blocks_) {
         if (block.taken) kept.push_back(block);
-        else ::operator delete(block.memory, std::align_val_t{64});
+        else ::operator delete (block.memory, std::align_val_t{64});
     }
     blocks_.swap(kept);
 }
@@ -156,7 +156,8 @@ void ScanAndSave(void* context, int b, int /*runner*/) {
         std::uint16_t* saved = call.Boundary(b);
         for (int y = boundary - call.reach; y < boundary + call.reach; ++y) {
             if (y >= 0 && y < call.image.h)
-                std::copy_n(call.Row(y), call.rowHalves, saved + static_cast<std::size_t>(y - (boundary - call.reach)) * call.rowHalves);
+                std::copy_n(call.Row(y), call.rowHalves,
+                            saved + static_cast<std::size_t>(y - (boundary - call.reach)) * call.rowHalves);
         }
     }
 }
@@ -226,8 +227,7 @@ FilterResult FilterImage(const Hf64Image& image, const FilterSettings& settings,
     // calls, objects or threads.
     KernelCache cache{};
     const int n = ClampTaps(settings.taps);
-    RebuildKernel(cache, KernelSettings{settings.x, settings.y, n, WindowWeightsOf(settings.window)}, image.w,
-                  image.h);
+    RebuildKernel(cache, KernelSettings{settings.x, settings.y, n, WindowWeightsOf(settings.window)}, image.w, image.h);
 
     Call call;
     call.image = image;
@@ -252,8 +252,8 @@ FilterResult FilterImage(const Hf64Image& image, const FilterSettings& settings,
     if (!store.Take(rowBytes * static_cast<std::size_t>(2 * call.reach + 3), working, scratch))
         return FilterResult::kOutOfMemory;
     void* boundaries = nullptr;
-    const std::size_t boundaryBytes = static_cast<std::size_t>(call.blocks - 1) * 2 * static_cast<std::size_t>(call.reach) *
-                                      call.rowHalves * sizeof(std::uint16_t);
+    const std::size_t boundaryBytes = static_cast<std::size_t>(call.blocks - 1) * 2 *
+                                      static_cast<std::size_t>(call.reach) * call.rowHalves * sizeof(std::uint16_t);
     if (boundaryBytes > 0 && !store.Take(boundaryBytes, 1, &boundaries)) {
         store.Give(scratch, working);
         return FilterResult::kOutOfMemory;
@@ -262,12 +262,14 @@ FilterResult FilterImage(const Hf64Image& image, const FilterSettings& settings,
     call.boundaries = static_cast<std::uint16_t*>(boundaries);
 
     if (pool != nullptr) pool->Run(call.blocks, working, ScanAndSave, &call);
-    else for (int b = 0; b < call.blocks; ++b) ScanAndSave(&call, b, 0);
+    else
+        for (int b = 0; b < call.blocks; ++b) ScanAndSave(&call, b, 0);
     const int found = call.found.load();
     call.opaque = (found & kScanNotOpaque) == 0;
     call.finish = (found & kScanColourAboveAlpha) != 0 ? FloatFinish::kLight : FloatFinish::kPremultiplied;
     if (pool != nullptr) pool->Run(call.blocks, working, FilterBlock, &call);
-    else for (int b = 0; b < call.blocks; ++b) FilterBlock(&call, b, 0);
+    else
+        for (int b = 0; b < call.blocks; ++b) FilterBlock(&call, b, 0);
 
     store.Give(scratch, working);
     if (boundaries != nullptr) store.Give(&boundaries, 1);

@@ -24,7 +24,8 @@ struct Message {
         for (; *s != 0 && length < 255; ++s) text[length++] = *s;
     }
     void Add(const char* s) {
-        for (; *s != 0 && length < 255; ++s) text[length++] = static_cast<aviutl2::Text16>(static_cast<unsigned char>(*s));
+        for (; *s != 0 && length < 255; ++s)
+            text[length++] = static_cast<aviutl2::Text16>(static_cast<unsigned char>(*s));
     }
     void Add(int v) {
         char digits[16];
@@ -49,9 +50,9 @@ void SetLogger(aviutl2::LOG_HANDLE* handle) { logger.store(handle); }
 void WarnFailure(Failure kind, const char* what, int w, int h) {
     aviutl2::LOG_HANDLE* handle = logger.load();
     if (handle == nullptr || handle->warn == nullptr) return;
-    const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 std::chrono::steady_clock::now().time_since_epoch())
-                                 .count();
+    const std::int64_t now =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
     std::atomic<std::int64_t>& last = lastWarned[static_cast<int>(kind)];
     std::int64_t before = last.load();
     do {

@@ -54,7 +54,9 @@ std::vector<std::uint16_t> RandomImage() {
     return halves;
 }
 
-FilterSettings Settings(int n) { return FilterSettings{kW * 44 / 100, kH * 44 / 100, n, lowpass::auf2::kWindowBlackman, true}; }
+FilterSettings Settings(int n) {
+    return FilterSettings{kW * 44 / 100, kH * 44 / 100, n, lowpass::auf2::kWindowBlackman, true};
+}
 
 void RunFilterImage(benchmark::State& state, const lowpass::FloatEngine* engine, int n, bool pool) {
     std::vector<std::uint16_t> image = RandomImage();
@@ -104,7 +106,8 @@ public:
             if (!median && !(run.run_type == Run::RT_Iteration && run.repetitions <= 1)) continue;
             const std::string name = run.run_name.function_name;  // FilterImage/1920x1080/N=3/<what>
             const std::size_t slash = name.rfind('/');
-            rows_[name.substr(0, slash)].push_back(Row{name.substr(slash + 1), run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()});
+            rows_[name.substr(0, slash)].push_back(
+                Row{name.substr(slash + 1), run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()});
         }
     }
     void Finalize() override {
@@ -145,7 +148,8 @@ int main(int argc, char** argv) {
     const int caps = lowpass::FloatEngineCaps();
     const std::string pool = "-pool" + std::to_string(lowpass::auf2::ThePool().Runners());
     for (int n : {3, 15}) {
-        const std::string cell = "FilterImage/" + std::to_string(kW) + "x" + std::to_string(kH) + "/N=" + std::to_string(n) + "/";
+        const std::string cell =
+            "FilterImage/" + std::to_string(kW) + "x" + std::to_string(kH) + "/N=" + std::to_string(n) + "/";
         for (const lowpass::FloatEngine& engine : lowpass::FloatEngines()) {
             if ((caps & engine.needs) != engine.needs) continue;
             benchmark::RegisterBenchmark((cell + engine.name + "-1thread").c_str(), RunFilterImage, &engine, n, false)

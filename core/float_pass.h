@@ -36,9 +36,9 @@ constexpr int kFloatLanes = 4;  // r, g, b, a
 
 // A symmetric kernel as the float passes read it.
 struct FloatTaps {
-    int n;                          // half-length, 0 .. kMaxTaps
-    float tap[kMaxTaps + 1];        // tap[j]: the weight at distance j
-    float fold[kMaxTaps + 2];       // fold[j]: taps j .. n summed from n inward (j = 1 .. n)
+    int n;                     // half-length, 0 .. kMaxTaps
+    float tap[kMaxTaps + 1];   // tap[j]: the weight at distance j
+    float fold[kMaxTaps + 2];  // fold[j]: taps j .. n summed from n inward (j = 1 .. n)
 };
 
 // The taps at and after the centre of a 2n + 1 tap kernel (kernel[n + j]),
@@ -73,8 +73,8 @@ enum class FloatFinish {
 };
 
 // Bits of ScanHalfRow's answer.
-constexpr int kScanNotOpaque = 1;          // some alpha is not exactly 1.0
-constexpr int kScanColourAboveAlpha = 2;   // some colour is above its alpha
+constexpr int kScanNotOpaque = 1;         // some alpha is not exactly 1.0
+constexpr int kScanColourAboveAlpha = 2;  // some colour is above its alpha
 
 // One implementation of the float passes: all its members give the same
 // bits as every other implementation's.

@@ -91,7 +91,7 @@ inline std::uint16_t FloatToHalfBits(float value) {
     if (magnitude > 0x7F800000u)  // NaN: quiet, the payload's top bits
         return static_cast<std::uint16_t>(sign | 0x7E00u | ((magnitude >> 13) & 0x3FFu));
     if (magnitude >= 0x477FF000u) return static_cast<std::uint16_t>(sign | 0x7C00u);  // 65520 and up: infinity
-    if (magnitude >= 0x38800000u) {  // 2^-14 and up: a normal half
+    if (magnitude >= 0x38800000u) {                                                   // 2^-14 and up: a normal half
         std::uint32_t half = ((magnitude >> 23) - 112) << 10 | ((magnitude >> 13) & 0x3FFu);
         const std::uint32_t rest = magnitude & 0x1FFFu;
         if (rest > 0x1000u || (rest == 0x1000u && (half & 1u))) ++half;  // a carry moves into the exponent
@@ -101,7 +101,7 @@ inline std::uint16_t FloatToHalfBits(float value) {
     // A subnormal half: units of 2^-24.
     const std::uint32_t exponent = magnitude >> 23;  // 102 .. 112
     const std::uint32_t mantissa = (magnitude & 0x7FFFFFu) | 0x800000u;
-    const std::uint32_t shift = 126 - exponent;      // 14 .. 24
+    const std::uint32_t shift = 126 - exponent;  // 14 .. 24
     std::uint32_t half = mantissa >> shift;
     const std::uint32_t rest = mantissa & ((1u << shift) - 1);
     const std::uint32_t tie = 1u << (shift - 1);

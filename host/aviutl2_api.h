@@ -227,7 +227,7 @@ constexpr int kFilterProcVideoSlots = 38;
 // Five entries, each called with the handle itself and a message (cut at
 // 1024 characters by the editor).
 struct LOG_HANDLE {
-    void (*log)(LOG_HANDLE* handle, const Text16* message);      // the plug-in's own log
+    void (*log)(LOG_HANDLE* handle, const Text16* message);  // the plug-in's own log
     void (*info)(LOG_HANDLE* handle, const Text16* message);
     void (*warn)(LOG_HANDLE* handle, const Text16* message);
     void (*error)(LOG_HANDLE* handle, const Text16* message);

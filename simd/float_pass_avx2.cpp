@@ -74,7 +74,8 @@ void HorizontalFloatPassAvx2(const FloatAcrossJob& job) {
         __m256 a = _mm256_mul_ps(centreTap, Load(c));
         for (int j = 1; j <= n; ++j) {
             const __m256 tap = _mm256_set1_ps(t.tap[j]);
-            a = _mm256_add_ps(a, _mm256_mul_ps(tap, _mm256_add_ps(Load(c - kFloatLanes * j), Load(c + kFloatLanes * j))));
+            a = _mm256_add_ps(a,
+                              _mm256_mul_ps(tap, _mm256_add_ps(Load(c - kFloatLanes * j), Load(c + kFloatLanes * j))));
         }
         _mm256_storeu_ps(d + kFloatLanes * p, a);
     }
@@ -151,12 +152,14 @@ void VerticalFloatPassAvx2(const FloatDownJob& job) {
             for (int j = 1; j <= reach; ++j) {
                 switch (kind[j]) {
                     case kPair:
-                        a = _mm256_add_ps(a, _mm256_mul_ps(_mm256_set1_ps(t.tap[j]),
-                                                           _mm256_add_ps(Load(rows[n - j] + i), Load(rows[n + j] + i))));
+                        a = _mm256_add_ps(a,
+                                          _mm256_mul_ps(_mm256_set1_ps(t.tap[j]),
+                                                        _mm256_add_ps(Load(rows[n - j] + i), Load(rows[n + j] + i))));
                         break;
                     case kBoth:
-                        a = _mm256_add_ps(a, _mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(wl[j]), Load(rows[n - j] + i)),
-                                                           _mm256_mul_ps(_mm256_set1_ps(wr[j]), Load(rows[n + j] + i))));
+                        a = _mm256_add_ps(a,
+                                          _mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(wl[j]), Load(rows[n - j] + i)),
+                                                        _mm256_mul_ps(_mm256_set1_ps(wr[j]), Load(rows[n + j] + i))));
                         break;
                     case kLeft:
                         a = _mm256_add_ps(a, _mm256_mul_ps(_mm256_set1_ps(wl[j]), Load(rows[n - j] + i)));

@@ -1230,8 +1230,7 @@ float ModelOutput(const std::vector<float>& tap, int p, int length, Sample sampl
             acc = acc + tap[static_cast<std::size_t>(j)] * (sample(terms[0].position) + sample(terms[1].position));
         else if (count == 2)
             acc = acc + (terms[0].weight * sample(terms[0].position) + terms[1].weight * sample(terms[1].position));
-        else if (count == 1)
-            acc = acc + terms[0].weight * sample(terms[0].position);
+        else if (count == 1) acc = acc + terms[0].weight * sample(terms[0].position);
     }
     return acc;
 }
@@ -1260,10 +1259,10 @@ std::vector<float> RandomFloatTaps(Lcg& rng, int n) {
 std::uint16_t RandomHalf(Lcg& rng) {
     const std::uint32_t r = rng.Next();
     switch (r % 8) {
-        case 0: return static_cast<std::uint16_t>((r >> 8) & 0x83FF);          // subnormal, either sign
+        case 0: return static_cast<std::uint16_t>((r >> 8) & 0x83FF);             // subnormal, either sign
         case 1: return static_cast<std::uint16_t>(0x8000 | ((r >> 8) % 0x4400));  // negative, down to -4
-        case 2: return static_cast<std::uint16_t>((r >> 8) % 0x7C00);           // any finite positive
-        default: return static_cast<std::uint16_t>((r >> 8) % 0x4401);          // 0 .. 4
+        case 2: return static_cast<std::uint16_t>((r >> 8) % 0x7C00);             // any finite positive
+        default: return static_cast<std::uint16_t>((r >> 8) % 0x4401);            // 0 .. 4
     }
 }
 
@@ -1294,7 +1293,9 @@ namespace {
 std::string FloatNameOf(const ::testing::TestParamInfo<FloatEngine>& info) { return info.param.name; }
 
 // Line lengths: 1 .. past the 8-pixel vector block, and a few long ones.
-int RandomLength(Lcg& rng) { return rng.Next() % 4 == 0 ? 40 + static_cast<int>(rng.Next() % 300) : 1 + static_cast<int>(rng.Next() % 40); }
+int RandomLength(Lcg& rng) {
+    return rng.Next() % 4 == 0 ? 40 + static_cast<int>(rng.Next() % 300) : 1 + static_cast<int>(rng.Next() % 40);
+}
 
 TEST_P(FloatPasses, AcrossMatchesTheModelBitForBit) {
     Lcg rng(7001);
@@ -1304,18 +1305,22 @@ TEST_P(FloatPasses, AcrossMatchesTheModelBitForBit) {
         const int w = RandomLength(rng);
         const std::vector<float> tap = RandomFloatTaps(rng, n);
         std::vector<float> kernel(2 * static_cast<std::size_t>(n) + 1);
-        for (int j = 0; j <= n; ++j) kernel[static_cast<std::size_t>(n + j)] = kernel[static_cast<std::size_t>(n - j)] = tap[static_cast<std::size_t>(j)];
+        for (int j = 0; j <= n; ++j)
+            kernel[static_cast<std::size_t>(n + j)] = kernel[static_cast<std::size_t>(n - j)] =
+                tap[static_cast<std::size_t>(j)];
         const FloatTaps floatTaps = lowpass::MakeFloatTaps(kernel.data(), n);
         const std::vector<float> source = RandomPixels(rng, static_cast<std::size_t>(kFloatLanes) * w);
         std::vector<float> out(static_cast<std::size_t>(kFloatLanes) * w + 2 * kGuardFloats, kSentinel);
         Passes().across(lowpass::FloatAcrossJob{source.data(), out.data() + kGuardFloats, w, &floatTaps});
         for (int i = 0; i < kGuardFloats; ++i) {
             ASSERT_EQ(Bits(out[static_cast<std::size_t>(i)]), Bits(kSentinel)) << "written before the row, case " << c;
-            ASSERT_EQ(Bits(out[out.size() - 1 - static_cast<std::size_t>(i)]), Bits(kSentinel)) << "written past the row, case " << c;
+            ASSERT_EQ(Bits(out[out.size() - 1 - static_cast<std::size_t>(i)]), Bits(kSentinel))
+                << "written past the row, case " << c;
         }
         for (int p = 0; p < w; ++p)
             for (int k = 0; k < kFloatLanes; ++k) {
-                const float expected = ModelOutput(tap, p, w, [&](int q) { return source[static_cast<std::size_t>(kFloatLanes * q + k)]; });
+                const float expected = ModelOutput(
+                    tap, p, w, [&](int q) { return source[static_cast<std::size_t>(kFloatLanes * q + k)]; });
                 const float got = out[static_cast<std::size_t>(kGuardFloats + kFloatLanes * p + k)];
                 ASSERT_FALSE(std::isnan(got)) << "case " << c << " pixel " << p << " lane " << k;
                 ASSERT_EQ(Bits(got), Bits(expected)) << "case " << c << ": w " << w << " n " << n << " pixel " << p
@@ -1334,7 +1339,9 @@ TEST_P(FloatPasses, DownMatchesTheModelBitForBitWithAPitchWiderThanTheRow) {
         const int pitch = kFloatLanes * w + static_cast<int>(rng.Next() % 9);  // floats per row, slack kept
         const std::vector<float> tap = RandomFloatTaps(rng, n);
         std::vector<float> kernel(2 * static_cast<std::size_t>(n) + 1);
-        for (int j = 0; j <= n; ++j) kernel[static_cast<std::size_t>(n + j)] = kernel[static_cast<std::size_t>(n - j)] = tap[static_cast<std::size_t>(j)];
+        for (int j = 0; j <= n; ++j)
+            kernel[static_cast<std::size_t>(n + j)] = kernel[static_cast<std::size_t>(n - j)] =
+                tap[static_cast<std::size_t>(j)];
         const FloatTaps floatTaps = lowpass::MakeFloatTaps(kernel.data(), n);
         // The last row ends the buffer: nothing past it may be read.
         std::vector<float> frame = RandomPixels(rng, static_cast<std::size_t>(pitch) * (h - 1) + kFloatLanes * w);
@@ -1346,13 +1353,16 @@ TEST_P(FloatPasses, DownMatchesTheModelBitForBitWithAPitchWiderThanTheRow) {
             std::vector<const float*> rows(2 * static_cast<std::size_t>(n) + 1, nullptr);
             for (int j = 0; j <= 2 * n; ++j) {
                 const int q = p - n + j;
-                if (q >= 0 && q < h) rows[static_cast<std::size_t>(j)] = frame.data() + static_cast<std::size_t>(pitch) * q;
+                if (q >= 0 && q < h)
+                    rows[static_cast<std::size_t>(j)] = frame.data() + static_cast<std::size_t>(pitch) * q;
             }
             std::fill(out.begin(), out.end(), kSentinel);
             Passes().down(lowpass::FloatDownJob{rows.data(), out.data() + kGuardFloats, w, p, h, &floatTaps});
             for (int i = 0; i < kGuardFloats; ++i) {
-                ASSERT_EQ(Bits(out[static_cast<std::size_t>(i)]), Bits(kSentinel)) << "written before the row, case " << c;
-                ASSERT_EQ(Bits(out[out.size() - 1 - static_cast<std::size_t>(i)]), Bits(kSentinel)) << "written past the row, case " << c;
+                ASSERT_EQ(Bits(out[static_cast<std::size_t>(i)]), Bits(kSentinel))
+                    << "written before the row, case " << c;
+                ASSERT_EQ(Bits(out[out.size() - 1 - static_cast<std::size_t>(i)]), Bits(kSentinel))
+                    << "written past the row, case " << c;
             }
             for (int x = 0; x < w; ++x)
                 for (int k = 0; k < kFloatLanes; ++k) {
@@ -1387,8 +1397,9 @@ TEST_P(FloatPasses, HalfConversionsAreExactBothWays) {
     std::vector<float> values;
     for (std::uint32_t h = 0; h < 0x7C00; ++h) {
         const float v = ModelHalfToFloat(static_cast<std::uint16_t>(h));
-        const float mid = static_cast<float>((ModelHalfValue(static_cast<std::uint16_t>(h)) +
-                                              ModelHalfValue(static_cast<std::uint16_t>(h + 1))) / 2);  // exact in float
+        const float mid = static_cast<float>(
+            (ModelHalfValue(static_cast<std::uint16_t>(h)) + ModelHalfValue(static_cast<std::uint16_t>(h + 1))) /
+            2);  // exact in float
         for (float f : {v, mid, std::nextafter(mid, 0.0f), std::nextafter(mid, INFINITY)}) values.push_back(f);
     }
     Lcg rng(7003);
@@ -1403,7 +1414,8 @@ TEST_P(FloatPasses, HalfConversionsAreExactBothWays) {
     const int w = static_cast<int>(pixels.size() / kFloatLanes);
     std::vector<std::uint16_t> out(static_cast<std::size_t>(kFloatLanes) * w + 4, 0xBEEF);
     Passes().finish(pixels.data(), out.data(), w - 1, FloatFinish::kLight, false);  // an odd count: the tail too
-    Passes().finish(pixels.data() + kFloatLanes * (w - 1), out.data() + kFloatLanes * (w - 1), 1, FloatFinish::kLight, false);
+    Passes().finish(pixels.data() + kFloatLanes * (w - 1), out.data() + kFloatLanes * (w - 1), 1, FloatFinish::kLight,
+                    false);
     for (std::size_t i = 0; i < pixels.size(); ++i) {
         if (i % kFloatLanes == 3) continue;
         const float f = pixels[i];
@@ -1504,8 +1516,8 @@ TEST_P(FloatPasses, BlocksOnAnyNumberOfThreadsGiveTheOneThreadImage) {
         for (int runners : {7, 3, 1}) {
             lowpass::auf2::BandPool pool(runners);
             std::vector<std::uint16_t> again = input;
-            lowpass::auf2::FilterImage(lowpass::auf2::Hf64Image{again.data(), c.w, c.h, stride}, settings, Passes(), &pool,
-                                       store);
+            lowpass::auf2::FilterImage(lowpass::auf2::Hf64Image{again.data(), c.w, c.h, stride}, settings, Passes(),
+                                       &pool, store);
         }
         EXPECT_EQ(store.HeldBytes(), held) << "working memory grew on calls of a size seen before";
         store.RefuseForTesting(true);
@@ -1519,7 +1531,9 @@ TEST_P(FloatPasses, BlocksOnAnyNumberOfThreadsGiveTheOneThreadImage) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Implementations, FloatPasses, ::testing::ValuesIn(lowpass::FloatEngines().begin(), lowpass::FloatEngines().end()), FloatNameOf);
+INSTANTIATE_TEST_SUITE_P(Implementations, FloatPasses,
+                         ::testing::ValuesIn(lowpass::FloatEngines().begin(), lowpass::FloatEngines().end()),
+                         FloatNameOf);
 
 }  // namespace
 

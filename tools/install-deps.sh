@@ -29,6 +29,8 @@ test_packages=(
   g++-mingw-w64-x86-64-posix wine64 unzip
   # the fuzz targets (clang with libFuzzer and its sanitizer runtimes)
   clang-14 libclang-rt-14-dev
+  # the format check of changed lines (clang-format-diff)
+  clang-format
 )
 
 case "$job" in

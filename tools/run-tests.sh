@@ -257,6 +257,9 @@ else
   failed=$((failed + 1))
 fi
 
+# The C++ lines changed since formatting began follow .clang-format.
+run_counted "format of the changed lines (.clang-format)" bash tools/check-format.sh
+
 # The optimised build of everything (tools, tests, benchmarks) is only
 # built here, so that warnings that show only with optimisation are caught;
 # README, Performance, says how to run the benchmarks. A failed build counts

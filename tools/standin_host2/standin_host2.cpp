@@ -17,9 +17,9 @@
 // --large runs only one case: a 16384 x 16384 image, which costs the
 // plug-in a 2 GiB copy; the host measures the process's memory around it
 // (wine's own counters leave heap blocks out).
-#include <atomic>
 #include <xmmintrin.h>
 
+#include <atomic>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -180,7 +180,9 @@ Image RandomImage(int w, int h, std::uint64_t seed, bool opaque) {
             else if ((r >> 16) % 4 == 1) a = 0.0;
             const std::uint16_t alpha = HalfAtMost(a);
             const double av = HalfValue(alpha);
-            const auto colour = [av](std::uint64_t bits) { return HalfAtMost(static_cast<double>(bits & 0xFFFF) / 65535.0 * av); };
+            const auto colour = [av](std::uint64_t bits) {
+                return HalfAtMost(static_cast<double>(bits & 0xFFFF) / 65535.0 * av);
+            };
             image.At(x, y) = PIXEL_HF64{colour(r >> 20), colour(r >> 36), colour(r >> 48), alpha};
         }
     }
@@ -478,7 +480,8 @@ void CheckTable() {
     Check(table->func_proc_video != nullptr && table->func_proc_audio == nullptr && table->func_create == nullptr &&
               table->func_destroy == nullptr,
           "video entry only; no audio, create or destroy");
-    std::printf("out table flag=%d label=%s name=%s\n", table->flag, Utf8(table->label).c_str(), Utf8(table->name).c_str());
+    std::printf("out table flag=%d label=%s name=%s\n", table->flag, Utf8(table->label).c_str(),
+                Utf8(table->name).c_str());
 
     struct Expected {
         const Text16* type;
@@ -560,7 +563,8 @@ void FrameCases() {
                 ++count;
             }
     }
-    Check(count > 0, std::to_string(count) + " filtered images printed for comparison, each the same with the SIMD box off");
+    Check(count > 0,
+          std::to_string(count) + " filtered images printed for comparison, each the same with the SIMD box off");
 }
 
 void NoPassCases() {
@@ -674,7 +678,8 @@ void HalfRamp() {
             }
         Check(outcome.result && outcome.writes == 1 && kept == kBlocksAcross * blocksDown,
               std::string("half-float ramp 0 .. 1.0, ") + (simd ? "SIMD" : "portable") + ": " + std::to_string(kept) +
-                  " of " + std::to_string(kBlocksAcross * blocksDown) + " blocks keep their level where the kernel is flat");
+                  " of " + std::to_string(kBlocksAcross * blocksDown) +
+                  " blocks keep their level where the kernel is flat");
     }
 }
 
@@ -687,7 +692,8 @@ void Light() {
     for (int y = 0; y < image.h; ++y)
         for (int x = 0; x < image.w; ++x) {
             const bool bright = (x / 40 + y / 40) % 2 == 0;
-            image.At(x, y) = PIXEL_HF64{bright ? four : half, two, static_cast<std::uint16_t>(bright ? half : 0), kHalfOne};
+            image.At(x, y) =
+                PIXEL_HF64{bright ? four : half, two, static_cast<std::uint16_t>(bright ? half : 0), kHalfOne};
         }
     for (bool simd : {true, false}) {
         Outcome outcome;
@@ -700,8 +706,8 @@ void Light() {
                 negative += !(HalfValue(p.r) >= 0 && HalfValue(p.g) >= 0 && HalfValue(p.b) >= 0) || p.a != kHalfOne;
             }
         const PIXEL_HF64& centre = result.At(20, 20);
-        Check(outcome.result && outcome.writes == 1 && centre.r == four && centre.g == two && above > result.w * result.h / 3 &&
-                  negative == 0,
+        Check(outcome.result && outcome.writes == 1 && centre.r == four && centre.g == two &&
+                  above > result.w * result.h / 3 && negative == 0,
               std::string("values up to 4.0, ") + (simd ? "SIMD" : "portable") + ": " + std::to_string(above) +
                   " pixels stay above 1.0, a flat 4.0 stays 4.0, nothing below 0, alpha 1");
     }
@@ -720,7 +726,7 @@ void OpaqueAndConstant() {
               std::string("opaque input stays opaque (rectangular, N 15), ") + (simd ? "SIMD" : "portable"));
     }
     // A constant image comes back bit for bit: premultiplied, and with light above 1.
-    const PIXEL_HF64 constants[] = {{0x34CD, 0x3266, 0x2E66, 0x3800},   // 0.3, 0.2, 0.1 at alpha 0.5
+    const PIXEL_HF64 constants[] = {{0x34CD, 0x3266, 0x2E66, 0x3800},    // 0.3, 0.2, 0.1 at alpha 0.5
                                     {0x4100, 0x4200, 0x0001, kHalfOne},  // 2.5, 3, the smallest subnormal
                                     {0, 0, 0, 0}};
     for (const PIXEL_HF64& c : constants)
@@ -730,8 +736,8 @@ void OpaqueAndConstant() {
                 for (int x = 0; x < flat.w; ++x) flat.At(x, y) = c;
             const Image result = Filter(flat, Settings{40, 40, 15, 0, simd}, &outcome);
             char what[128];
-            std::snprintf(what, sizeof what, "a constant image %04x %04x %04x %04x comes back bit for bit, %s", c.r, c.g,
-                          c.b, c.a, simd ? "SIMD" : "portable");
+            std::snprintf(what, sizeof what, "a constant image %04x %04x %04x %04x comes back bit for bit, %s", c.r,
+                          c.g, c.b, c.a, simd ? "SIMD" : "portable");
             Check(outcome.result && outcome.writes == 1 && SameBytes(result, flat) && SlackIntact(result), what);
         }
 }
@@ -830,24 +836,30 @@ void BadInput() {
         setUp(session);
         const std::string lastBefore = logRecord.lastWarning;
         const Outcome outcome = Call();
-        const bool named = warnings == 0 || (logRecord.lastWarning != lastBefore && logRecord.lastWarning.find(size) != std::string::npos);
+        const bool named = warnings == 0 || (logRecord.lastWarning != lastBefore &&
+                                             logRecord.lastWarning.find(size) != std::string::npos);
         session.image = nullptr;
         Check(outcome.result && ImageHash(image) == before && (outcome.writes == 0 || session.writeFails) &&
                   outcome.warnings == warnings && named,
               what + ": true, the image as it was, " + std::to_string(outcome.warnings) + " warning(s)" +
                   (warnings > 0 ? " naming " + std::string(size) + ": " + logRecord.lastWarning : std::string()));
     };
-    failure("the size call fails", [](Session& s) { s.sizeFails = true; }, 1, "0 x 0");
-    failure("the read fails", [](Session& s) { s.readFails = true; }, 1, "500 x 400");
-    failure("the read fails again at once (a warning at most once a second)", [](Session& s) { s.readFails = true; }, 0,
-            "");
-    failure("the write fails", [](Session& s) { s.writeFails = true; }, 1, "500 x 400");
-    failure("no memory for the image's copy (the size call says 1000000 x 1000000)",
-            [](Session& s) {
-                s.reportW = 1000000;
-                s.reportH = 1000000;
-            },
-            1, "1000000 x 1000000");
+    failure(
+        "the size call fails", [](Session& s) { s.sizeFails = true; }, 1, "0 x 0");
+    failure(
+        "the read fails", [](Session& s) { s.readFails = true; }, 1, "500 x 400");
+    failure(
+        "the read fails again at once (a warning at most once a second)", [](Session& s) { s.readFails = true; }, 0,
+        "");
+    failure(
+        "the write fails", [](Session& s) { s.writeFails = true; }, 1, "500 x 400");
+    failure(
+        "no memory for the image's copy (the size call says 1000000 x 1000000)",
+        [](Session& s) {
+            s.reportW = 1000000;
+            s.reportH = 1000000;
+        },
+        1, "1000000 x 1000000");
     for (const auto& empty : {std::pair{0, 0}, std::pair{0, 300}, std::pair{400, 0}}) {
         Image image = MakeImage(empty.first, empty.second);
         Apply(settings);
@@ -900,7 +912,9 @@ void MakeLargeRows(int w) {
         for (int x = 0; x < w; ++x) {
             const std::uint16_t a = (((x >> 9) + kind) & 1) ? kHalfOne : 0x3750;
             const double av = HalfValue(a);
-            const auto scaled = [av](std::uint32_t v) { return HalfAtMost(static_cast<double>(v & 0xFFFF) / 65535.0 * av); };
+            const auto scaled = [av](std::uint32_t v) {
+                return HalfAtMost(static_cast<double>(v & 0xFFFF) / 65535.0 * av);
+            };
             largeRows[kind][static_cast<std::size_t>(x)] =
                 PIXEL_HF64{scaled(static_cast<std::uint32_t>(x) * 4), scaled(static_cast<std::uint32_t>(x) * 97),
                            scaled(static_cast<std::uint32_t>(kind) * 50000), a};
@@ -925,7 +939,8 @@ void Large() {
     const Outcome outcome = Call();
     std::printf("out large %dx%d result=%d reads=%d writes=%d hash=%016" PRIx64 "\n", side, side, outcome.result ? 1 : 0,
                 outcome.reads, outcome.writes, session.written.value);
-    Check(outcome.result && outcome.reads == 1 && outcome.writes == 1 && session.invalidPixels == 0 && outcome.warnings == 0,
+    Check(outcome.result && outcome.reads == 1 && outcome.writes == 1 && session.invalidPixels == 0 &&
+              outcome.warnings == 0,
           "16384 x 16384 filtered and written, valid premultiplied data");
     // When the result is handed over the plug-in holds its copy of the
     // image (2 GiB) and nothing else of that order.
