@@ -1,13 +1,13 @@
 // The SSE engine's arithmetic on AVX2 registers: eight float32 lanes.
 // Built with AVX2 enabled in this file only (never FMA: every product is
-// rounded before it is added); see pass_sse_wide_body.h for how each output
-// is computed.
+// rounded before it is added); how each output is computed is said in
+// wide_across.h, wide_down.h and wide_fused.h.
 #include <immintrin.h>
 
 #include <cstdint>
 
 #include "simd/pass_sse_wide.h"
-#include "simd/pass_sse_wide_body.h"
+#include "simd/wide_fused.h"
 
 namespace lowpass {
 

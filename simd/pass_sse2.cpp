@@ -1,13 +1,13 @@
 // The SSE engine's arithmetic on SSE2 registers: four float32 lanes, the
 // conversion to int32 and the packing to int16 on XMM registers (no MMX).
-// Built with SSE2 enabled in this file only; see pass_sse_wide_body.h for
-// how each output is computed.
+// Built with SSE2 enabled in this file only; how each output is computed is
+// said in wide_across.h, wide_down.h and wide_fused.h.
 #include <emmintrin.h>
 
 #include <cstdint>
 
 #include "simd/pass_sse_wide.h"
-#include "simd/pass_sse_wide_body.h"
+#include "simd/wide_fused.h"
 
 namespace lowpass {
 

@@ -786,7 +786,7 @@ protected:
                                  ", " + std::to_string(bands) + " bands, " + BufferKindName(shape.kind) + " frames, " +
                                  (rounding < 0 ? "round to nearest" : kRoundingModes[rounding].name) + "\n  across: " +
                                  across + "\n  down: " + down;
-        const int blockRows = lowpass::FusedBlocksFor(h, n).rows;
+        const lowpass::FusedBlocks blocks(h, n);
         if (frame.edit != edit.data() || frame.temp != temp.data())
             return ::testing::AssertionFailure() << what << ": the result is not in the buffer that was edit";
         for (int y = 0; y < h; ++y)
@@ -799,7 +799,7 @@ protected:
                                << "): " << got << ", the two passes " << want << " (horizontal pass there "
                                << Channel(modelMiddle.at(x, y), c) << ")\n  column of horizontal results: "
                                << DescribeLine(PictureOf(modelMiddle, w, h).Line(false, x, c), y, n);
-                    const bool nearBoundary = lowpass::NearBlockBoundary(y, h, n, blockRows);
+                    const bool nearBoundary = blocks.NearBoundary(y);
                     if (!nearBoundary && Channel(temp.at(x, y), c) != marker.at(x, y, c))
                         return ::testing::AssertionFailure()
                                << what << ": temp written at (x=" << x << ", y=" << y << "), a row far from every "
@@ -852,7 +852,7 @@ TEST_P(EngineFused, EveryBandCountGivesTheSameFrame) {
     for (int bands = 1; bands <= 8; ++bands) {
         const int n = 1 + (bands - 1) % GetParam().passes.fusedTaps;
         const CaseShape shape{641, 520, 650, 520, BufferKind::TightEnd};
-        ASSERT_EQ(lowpass::FusedBlocksFor(shape.h, n).count, 4);
+        ASSERT_EQ(lowpass::FusedBlocks(shape.h, n).count(), 4);
         ASSERT_TRUE(Check(shape, n, bands, -1, rng));
     }
 }

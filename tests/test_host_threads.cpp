@@ -54,7 +54,7 @@ int BandedCalls(const lowpass::Engine& engine, const Shape& s) {
     const lowpass::PassPair& p = engine.passes;
     const bool across = s.w > s.x, down = s.h > s.y;
     if (across && down && p.fused != nullptr && s.n <= p.fusedTaps && s.w >= 2 * s.n + 1 && s.h >= 2 * s.n + 1)
-        return lowpass::FusedBlocksFor(s.h, s.n).count > 1 ? 2 : 1;
+        return lowpass::FusedBlocks(s.h, s.n).count() > 1 ? 2 : 1;
     return (across ? 1 : 0) + (down ? 1 : 0);
 }
 
