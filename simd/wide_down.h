@@ -33,24 +33,24 @@ constexpr int kPrefetchRows = 4;
 constexpr int kRowBlock = 256;
 
 // The column kernel: the taps, and the folded weights of the edge rows,
-// near[i] for output row i (the taps beyond the top edge on row 0) and
-// far[j] for output row h - N + j (those beyond the bottom on row h - 1),
-// each from the folded term of that output (LineTerms).
+// top[i] for output row i (the taps beyond the top edge on row 0) and
+// bottom[j] for output row h - N + j (those beyond the bottom edge on row
+// h - 1), each from the folded term of that output (LineTerms).
 struct ColumnKernel {
     const Tap* taps;
     int n;
     int h;
-    alignas(16) Tap near[kMaxTaps];
-    alignas(16) Tap far[kMaxTaps];
+    alignas(16) Tap top[kMaxTaps];
+    alignas(16) Tap bottom[kMaxTaps];
 
     ColumnKernel(const Tap* columnTaps, int halfLength, int height) : taps(columnTaps), n(halfLength), h(height) {
         const int length = 2 * n + 1;  // the shortest line: every output but the middle one is an edge output
         LineTerm terms[kMaxKernelLength];
         for (int i = 0; i < n; ++i) {
             LineTerms(terms, i, length, n);
-            _mm_store_ps(near[i], EdgeWeight(columnTaps, terms[0].firstTap, terms[0].lastTap));
+            _mm_store_ps(top[i], EdgeWeight(columnTaps, terms[0].firstTap, terms[0].lastTap));
             const int count = LineTerms(terms, length - n + i, length, n);
-            _mm_store_ps(far[i], EdgeWeight(columnTaps, terms[count - 1].firstTap, terms[count - 1].lastTap));
+            _mm_store_ps(bottom[i], EdgeWeight(columnTaps, terms[count - 1].firstTap, terms[count - 1].lastTap));
         }
     }
 };
@@ -77,7 +77,7 @@ inline void SetColumnTerms(ColumnTerms& terms, int r, const ColumnKernel& kernel
         if (term.firstTap == term.lastTap)
             terms.coefficient[t] = kernel.taps[term.firstTap];
         else
-            terms.coefficient[t] = r < n ? kernel.near[r] : kernel.far[r - (h - n)];
+            terms.coefficient[t] = r < n ? kernel.top[r] : kernel.bottom[r - (h - n)];
     }
 }
 
