@@ -7,19 +7,10 @@ namespace lowpass::auf2 {
 
 namespace {
 
-// Implementations of the SSE arithmetic, fastest first.
-constexpr const char* kSseArithmetic[] = {"avx2", "sse2", "sse"};
-
 const Engine& Choose(bool simd) {
-    if (simd) {
-        // Asked once; the answer never changes.
-        static const int caps = ComposeCpuCaps() | ProbeSseImplementations();
-        for (const char* name : kSseArithmetic) {
-            const Engine* engine = FindEngine(name);
-            if (engine != nullptr && CanRun(*engine, caps)) return *engine;
-        }
-    }
-    return PortableEngine();
+    // Asked once; the answer never changes.
+    static const int features = ProbeFeatures();
+    return ChooseEngine(kFrontEndAuf2, simd, features);
 }
 
 }  // namespace

@@ -202,4 +202,6 @@ int ProbeSseImplementations(const CpuProbeOps& ops) {
     return (HasUsableSse2(ops) ? kCpuCapsSse2 : 0) | (HasUsableAvx2(ops) ? kCpuCapsAvx2 : 0);
 }
 
+int ProbeFeatures(const CpuProbeOps& ops) { return ComposeCpuCaps(ops) | ProbeSseImplementations(ops); }
+
 }  // namespace lowpass

@@ -14,6 +14,15 @@ constexpr int kCpuCapsSse = 2;
 constexpr int kCpuCapsSse2 = 4;
 constexpr int kCpuCapsAvx2 = 8;
 
+// Every feature bit with its name, for messages and reports.
+struct CpuFeature {
+    int bit;
+    const char* name;
+};
+inline constexpr CpuFeature kCpuFeatures[] = {
+    {kCpuCapsMmx, "MMX"}, {kCpuCapsSse, "SSE"}, {kCpuCapsSse2, "SSE2"}, {kCpuCapsAvx2, "AVX2"},
+};
+
 // Outcome of executing one SSE instruction under an illegal-instruction guard.
 enum class SseTrial { Completed, IllegalInstruction, OtherFault };
 
@@ -45,5 +54,7 @@ int HasUsableSse2(const CpuProbeOps& ops = NativeCpuProbeOps());
 int HasUsableAvx2(const CpuProbeOps& ops = NativeCpuProbeOps());
 // kCpuCapsSse2 and kCpuCapsAvx2 as they are usable.
 int ProbeSseImplementations(const CpuProbeOps& ops = NativeCpuProbeOps());
+// Every feature bit: ComposeCpuCaps() | ProbeSseImplementations().
+int ProbeFeatures(const CpuProbeOps& ops = NativeCpuProbeOps());
 
 }  // namespace lowpass

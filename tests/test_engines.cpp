@@ -1,21 +1,21 @@
 // One harness for every implementation of the passes, checkasm-style: each
-// implementation is run against the model it must equal byte for byte on
-// many random frames, sizes, strides and tables, with sentinels around
-// every buffer and frames that end (or start) right at an inaccessible
-// page; as random bands of its lines; through the plug-in's frame entry;
-// and, for the vector arithmetic, against the portable engine within the
-// measured distance. A mismatch names the first differing sample, its
-// position and its inputs.
+// engine of the registry (simd/engines.cpp) is run against the model it
+// must equal byte for byte on many random frames, sizes, strides and
+// tables, with sentinels around every buffer and frames that end (or
+// start) right at an inaccessible page; as random bands of its lines;
+// through the plug-in's frame entry; and, for the vector arithmetic,
+// against the portable engine within the measured distance. A mismatch
+// names the first differing sample, its position and its inputs.
 //
-// Adding an implementation is one entry of kImplementations: its name, what
-// the processor must offer, its two passes (and what runs after them), the
-// model it must equal (a plain model of its own arithmetic, or a reference
-// implementation), and which table form it reads: the faster
-// implementations of the SSE arithmetic ("sse2", "avx2") must equal the
-// reference SSE passes. An implementation the processor cannot run is skipped with a message that
-// says why. The checks through the plug-in's frame entry run for the names
-// the plug-in's engine table has; the distance to the portable engine for
-// every implementation that reads the MMX or float tables.
+// What each engine is checked against comes from its entry: the engine it
+// is declared the same as (the faster implementations of the SSE
+// arithmetic must equal the reference SSE passes), or else the plain model
+// of its arithmetic (test_pass_scalar.cpp, test_pass_mmx.cpp,
+// test_pass_sse.cpp), which also says which table form it reads. An engine
+// the processor cannot run is skipped with a message that says why. The
+// checks through the plug-in's frame entry run for the engines the 1.x
+// plug-in may use; the distance to the portable engine for every engine
+// that reads the MMX or float tables.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -37,9 +37,6 @@
 #include "simd/cpu_probe.h"
 #include "simd/engines.h"
 #include "simd/mmx_state.h"
-#include "simd/pass_mmx.h"
-#include "simd/pass_sse.h"
-#include "simd/pass_sse_wide.h"
 #include "tests/support/pass_check.h"
 #include "tests/support/tight_frame.h"
 #include "tools/standin_host/stand_in_host.h"
@@ -63,33 +60,51 @@ using lowpass::testing::TightFrame;
 enum class Taps { Fixed, Mmx, Float };
 
 struct Implementation {
-    const char* name;  // an engine of the plug-in's table, or an implementation of one's arithmetic
+    const char* name;  // the engine's name in the registry
     int needs;         // capability bits the processor must offer
     PassPair passes;   // lines of at least 2N + 1 samples (any length when anyLength); both at once up to
                        // passes.fusedTaps where passes.fused is set
     PassPair model;    // what the passes must equal, byte for byte
     Taps taps;
-    bool anyLength;  // takes lines shorter than the kernel (the portable arithmetic)
+    bool anyLength;         // takes lines shorter than the kernel (the portable arithmetic)
+    bool modelIsAnEngine;   // the model is another engine (which follows the rounding control as it does)
+    unsigned frontEnds;     // which front ends may choose it
 };
 
 namespace t = lowpass::testing;
 
-const Implementation kImplementations[] = {
-    {"scalar", 0, {lowpass::HorizontalPassScalar, lowpass::VerticalPassScalar, nullptr},
-     {t::ScalarModelAcross, t::ScalarModelDown, nullptr}, Taps::Fixed, true},
-    {"mmx", lowpass::kCpuCapsMmx, {lowpass::HorizontalPassMmx, lowpass::VerticalPassMmx, lowpass::ClearMmxState},
-     {t::MmxModelAcross, t::MmxModelDown, nullptr}, Taps::Mmx, false},
-    {"sse", lowpass::kCpuCapsSse, {lowpass::HorizontalPassSse, lowpass::VerticalPassSse, lowpass::ClearMmxState},
-     {t::SseModelAcross, t::SseModelDown, nullptr}, Taps::Float, false},
-    {"sse2", lowpass::kCpuCapsSse | lowpass::kCpuCapsSse2,
-     {lowpass::HorizontalPassSse2, lowpass::VerticalPassSse2, nullptr, lowpass::FusedPassesSse2,
-      lowpass::kWideFusedMaxTaps},
-     {lowpass::HorizontalPassSse, lowpass::VerticalPassSse, lowpass::ClearMmxState}, Taps::Float, false},
-    {"avx2", lowpass::kCpuCapsSse | lowpass::kCpuCapsSse2 | lowpass::kCpuCapsAvx2,
-     {lowpass::HorizontalPassAvx2, lowpass::VerticalPassAvx2, nullptr, lowpass::FusedPassesAvx2,
-      lowpass::kWideFusedMaxTaps},
-     {lowpass::HorizontalPassSse, lowpass::VerticalPassSse, lowpass::ClearMmxState}, Taps::Float, false},
-};
+// The plain model of each arithmetic, as passes.
+PassPair ModelOf(lowpass::Arithmetic arithmetic) {
+    switch (arithmetic) {
+        case lowpass::Arithmetic::Portable: return PassPair{t::ScalarModelAcross, t::ScalarModelDown, nullptr};
+        case lowpass::Arithmetic::Mmx: return PassPair{t::MmxModelAcross, t::MmxModelDown, nullptr};
+        case lowpass::Arithmetic::Sse: return PassPair{t::SseModelAcross, t::SseModelDown, nullptr};
+    }
+    return PassPair{};
+}
+
+Taps TapsOf(lowpass::Arithmetic arithmetic) {
+    switch (arithmetic) {
+        case lowpass::Arithmetic::Portable: return Taps::Fixed;
+        case lowpass::Arithmetic::Mmx: return Taps::Mmx;
+        case lowpass::Arithmetic::Sse: return Taps::Float;
+    }
+    return Taps::Fixed;
+}
+
+// Every engine of the registry that filters int16 frames, with its model.
+std::vector<Implementation> AllImplementations() {
+    std::vector<Implementation> all;
+    for (const lowpass::Engine& engine : lowpass::Engines()) {
+        if (engine.samples != lowpass::Samples::Int16) continue;
+        const lowpass::Engine* reference = engine.sameAs != nullptr ? lowpass::FindEngine(engine.sameAs) : nullptr;
+        all.push_back(Implementation{engine.name, engine.needs, engine.unguarded,
+                                     reference != nullptr ? reference->unguarded : ModelOf(engine.arithmetic),
+                                     TapsOf(engine.arithmetic), engine.arithmetic == lowpass::Arithmetic::Portable,
+                                     reference != nullptr, engine.frontEnds});
+    }
+    return all;
+}
 
 void PrintTo(const Implementation& implementation, std::ostream* out) { *out << implementation.name; }
 
@@ -97,7 +112,7 @@ std::string NameOf(const ::testing::TestParamInfo<Implementation>& info) { retur
 
 std::vector<Implementation> Select(bool (*keep)(const Implementation&)) {
     std::vector<Implementation> kept;
-    for (const Implementation& implementation : kImplementations)
+    for (const Implementation& implementation : AllImplementations())
         if (keep(implementation)) kept.push_back(implementation);
     return kept;
 }
@@ -567,7 +582,7 @@ TEST_P(EnginePasses, LongRowsAndFramesOfManyStripsAndRowBlocks) {
     std::printf("[ %s long rows, tall frames ] %d cases equal the model\n", implementation.name, cases);
 }
 
-INSTANTIATE_TEST_SUITE_P(Implementations, EnginePasses, ::testing::ValuesIn(kImplementations), NameOf);
+INSTANTIATE_TEST_SUITE_P(Implementations, EnginePasses, ::testing::ValuesIn(AllImplementations()), NameOf);
 
 // ---------------------------------------------------------------------------
 // The float arithmetic at its limits: the conversion under the thread's
@@ -579,7 +594,7 @@ bool ReadsFloatTaps(const Implementation& implementation) { return implementatio
 // rounding control as it does), not against a plain model (which rounds to
 // nearest whatever the control says).
 bool ChecksAgainstAnImplementation(const Implementation& implementation) {
-    return implementation.taps == Taps::Float && implementation.model.horizontal == lowpass::HorizontalPassSse;
+    return implementation.taps == Taps::Float && implementation.modelIsAnEngine;
 }
 
 // The thread's MXCSR, read and written with the plain instructions (this
@@ -873,11 +888,11 @@ TEST_P(EngineFused, SaturatesWhereAnExtremeSampleIsInReach) {
 INSTANTIATE_TEST_SUITE_P(Implementations, EngineFused, ::testing::ValuesIn(Select(HasFusedPasses)), NameOf);
 
 // ---------------------------------------------------------------------------
-// Through the plug-in's frame entry, for the implementations that are
-// engines of the plug-in's table.
+// Through the plug-in's frame entry, for the engines the 1.x plug-in may
+// use.
 
 bool IsPlugInEngine(const Implementation& implementation) {
-    return lowpass::FindEngine(implementation.name) != nullptr;
+    return (implementation.frontEnds & lowpass::kFrontEndAuf) != 0;
 }
 
 class EngineDriver : public ::testing::TestWithParam<Implementation> {

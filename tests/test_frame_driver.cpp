@@ -44,7 +44,14 @@ void LogVertical(const lowpass::PassJob& job) {
 }
 void LogAfter() { ++passLog.afterPasses; }
 
-const lowpass::Engine kLoggingEngine{"logging", 0, {LogHorizontal, LogVertical, LogAfter}};
+lowpass::Engine LoggingEngine() {
+    lowpass::Engine engine{};
+    engine.name = "logging";
+    engine.passes = lowpass::PassPair{LogHorizontal, LogVertical, LogAfter};
+    engine.unguarded = engine.passes;
+    return engine;
+}
+const lowpass::Engine kLoggingEngine = LoggingEngine();
 
 // The host's func_proc with the logging engine.
 BOOL RunDriver(StandInHost& host, FramePair& frames) {

@@ -197,7 +197,7 @@ std::string EngineName(const ::testing::TestParamInfo<std::size_t>& info) {
     return lowpass::Engines()[info.param].name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, HostThreads, ::testing::Range<std::size_t>(0, lowpass::kEngineCount), EngineName);
+INSTANTIATE_TEST_SUITE_P(Engines, HostThreads, ::testing::Range<std::size_t>(0, lowpass::Engines().size()), EngineName);
 
 // The float engines round their sums under the calling thread's MXCSR.
 // Round toward zero in the caller: four threads give what one thread gives

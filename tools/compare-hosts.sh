@@ -41,7 +41,7 @@ done
 cp "$work/windows-2.out" "$work/windows.out"
 
 # Every engine the settings can choose here must have filtered frames.
-for engine in scalar sse; do
+for engine in portable sse; do
   count=$(grep -c "^out frame .* engine=$engine " "$work/windows.out")
   if [ "$count" -gt 0 ]; then pass "Windows plug-in filtered $count cases with the $engine engine"
   else fail "no case ran the $engine engine in the Windows plug-in"; fi

@@ -403,7 +403,7 @@ TEST(BadInput, OptionsOutOfRangeOrUnknownAreRefusedBeforeAnyOutput) {
         {{"--taps", std::to_string(d->track_e[2] + 1)}, "out of range"},
         {{"-x", "wide"}, "whole number"},
         {{"--window", "kaiser"}, "--window"},
-        {{"--engine", "avx512"}, "--engine"},
+        {{"--engine", "neon"}, "--engine"},
         {{"--simd", "maybe"}, "on or off"},
         {{"--frobnicate"}, "unknown option"},
         {{"--format", "yc48"}, "--size"},

@@ -89,10 +89,10 @@ TEST(HostSession, TheAutomaticEngineFollowsTheSimdBox) {
                            : (caps & lowpass::kCpuCapsSse2) ? "sse2"
                            : (caps & lowpass::kCpuCapsSse)  ? "sse"
                            : (caps & lowpass::kCpuCapsMmx)  ? "mmx"
-                                                            : "scalar";
+                                                            : "portable";
     EXPECT_STREQ(on.engineName(), expected);
     HostSession off(Settings(320, 240, 3, kCheckBlackman, 0), nullptr);
-    EXPECT_STREQ(off.engineName(), "scalar");
+    EXPECT_STREQ(off.engineName(), "portable");
 }
 
 TEST(HostSession, AForcedEngineGivesThatEnginesOutput) {
