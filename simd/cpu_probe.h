@@ -13,6 +13,7 @@ constexpr int kCpuCapsSse = 2;
 // arithmetic; set only where SSE is usable, never part of the word itself.
 constexpr int kCpuCapsSse2 = 4;
 constexpr int kCpuCapsAvx2 = 8;
+constexpr int kCpuCapsAvx512 = 16;
 
 // Every feature bit with its name, for messages and reports.
 struct CpuFeature {
@@ -20,7 +21,8 @@ struct CpuFeature {
     const char* name;
 };
 inline constexpr CpuFeature kCpuFeatures[] = {
-    {kCpuCapsMmx, "MMX"}, {kCpuCapsSse, "SSE"}, {kCpuCapsSse2, "SSE2"}, {kCpuCapsAvx2, "AVX2"},
+    {kCpuCapsMmx, "MMX"},   {kCpuCapsSse, "SSE"},          {kCpuCapsSse2, "SSE2"},
+    {kCpuCapsAvx2, "AVX2"}, {kCpuCapsAvx512, "AVX-512"},
 };
 
 // Outcome of executing one SSE instruction under an illegal-instruction guard.
@@ -34,7 +36,7 @@ struct CpuProbeOps {
     // What the wider implementations of the SSE arithmetic need to know.
     std::uint32_t (*cpuidMaxLeaf)();   // EAX of CPUID leaf 0: the highest leaf there is
     std::uint32_t (*cpuidLeaf1Ecx)();  // OSXSAVE (bit 27), AVX (bit 28)
-    std::uint32_t (*cpuidLeaf7Ebx)();  // AVX2 (bit 5); asked only when leaf 7 exists
+    std::uint32_t (*cpuidLeaf7Ebx)();  // AVX2 (bit 5), AVX-512 F, BW, VL (16, 30, 31); asked only when leaf 7 exists
     std::uint32_t (*xgetbv0)();        // low half of XCR0; asked only when OSXSAVE is set
 };
 
@@ -50,9 +52,14 @@ int ComposeCpuCaps(const CpuProbeOps& ops = NativeCpuProbeOps());
 // registers the SSE trial has shown the system saves. AVX2: CPUID leaf 7
 // EBX bit 5 and AVX (leaf 1 ECX bit 28), and the system saving the YMM
 // registers: OSXSAVE (leaf 1 ECX bit 27) and XCR0 bits 1 (XMM) and 2 (YMM).
+// AVX-512: AVX2 usable as above, CPUID leaf 7 EBX bits 16 (F), 30 (BW) and
+// 31 (VL), and the system saving the whole of the vector state: XCR0 bits
+// 1 and 2 as for AVX2, 5 (the mask registers), 6 (the upper halves of
+// ZMM0-15) and 7 (ZMM16-31).
 int HasUsableSse2(const CpuProbeOps& ops = NativeCpuProbeOps());
 int HasUsableAvx2(const CpuProbeOps& ops = NativeCpuProbeOps());
-// kCpuCapsSse2 and kCpuCapsAvx2 as they are usable.
+int HasUsableAvx512(const CpuProbeOps& ops = NativeCpuProbeOps());
+// kCpuCapsSse2, kCpuCapsAvx2 and kCpuCapsAvx512 as they are usable.
 int ProbeSseImplementations(const CpuProbeOps& ops = NativeCpuProbeOps());
 // Every feature bit: ComposeCpuCaps() | ProbeSseImplementations().
 int ProbeFeatures(const CpuProbeOps& ops = NativeCpuProbeOps());

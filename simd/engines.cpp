@@ -63,7 +63,9 @@ constexpr unsigned kBothFrontEnds = kFrontEndAuf | kFrontEndAuf2;
 // at N = 1.
 constexpr int kSse2FusedTaps = sizeof(void*) == 8 ? 1 : 4;
 constexpr int kAvx2FusedTaps = 3;
-static_assert(kSse2FusedTaps <= kWideFusedMaxTaps && kAvx2FusedTaps <= kWideFusedMaxTaps);
+constexpr int kAvx512FusedTaps = 3;
+static_assert(kSse2FusedTaps <= kWideFusedMaxTaps && kAvx2FusedTaps <= kWideFusedMaxTaps &&
+              kAvx512FusedTaps <= kWideFusedMaxTaps);
 
 constexpr Engine kEngines[] = {
     Entry("portable", 0, InstructionSet::Base, "core/pass_scalar.cpp", Arithmetic::Portable, nullptr,
@@ -77,7 +79,8 @@ constexpr Engine kEngines[] = {
     Entry("sse", kCpuCapsSse, InstructionSet::Sse, "simd/pass_sse.cpp", Arithmetic::Sse, nullptr, kBothFrontEnds,
           VectorPasses<HorizontalPassSse, VerticalPassSse>(ClearMmxState)),
     // The same arithmetic as "sse", output for output, at the width of
-    // SSE2 and of AVX2 registers; faster, so preferred where they can run.
+    // SSE2, AVX2 and AVX-512 registers; faster, so preferred where they can
+    // run.
     // They use no MMX register: nothing to clear after them.
     Entry("sse2", kCpuCapsSse | kCpuCapsSse2, InstructionSet::Sse2, "simd/pass_sse2.cpp", Arithmetic::Sse, "sse",
           kBothFrontEnds,
@@ -85,6 +88,9 @@ constexpr Engine kEngines[] = {
     Entry("avx2", kCpuCapsSse | kCpuCapsSse2 | kCpuCapsAvx2, InstructionSet::Avx2, "simd/pass_avx2.cpp",
           Arithmetic::Sse, "sse", kBothFrontEnds,
           VectorPasses<HorizontalPassAvx2, VerticalPassAvx2>(nullptr, FusedPassesAvx2, kAvx2FusedTaps)),
+    Entry("avx512", kCpuCapsSse | kCpuCapsSse2 | kCpuCapsAvx2 | kCpuCapsAvx512, InstructionSet::Avx512,
+          "simd/pass_avx512.cpp", Arithmetic::Sse, "sse", kBothFrontEnds,
+          VectorPasses<HorizontalPassAvx512, VerticalPassAvx512>(nullptr, FusedPassesAvx512, kAvx512FusedTaps)),
 };
 
 static_assert(sizeof kEngines / sizeof kEngines[0] <= kMaxEngines);

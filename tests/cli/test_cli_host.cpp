@@ -85,7 +85,8 @@ TEST(HostSession, AFrameSizeChangeBetweenFramesIsFilteredForTheNewSize) {
 TEST(HostSession, TheAutomaticEngineFollowsTheSimdBox) {
     HostSession on(Settings(320, 240, 3, kCheckBlackman, 1), nullptr);
     const int caps = lowpass::EngineCaps();
-    const char* expected = (caps & lowpass::kCpuCapsAvx2)   ? "avx2"
+    const char* expected = (caps & lowpass::kCpuCapsAvx512) ? "avx512"
+                           : (caps & lowpass::kCpuCapsAvx2) ? "avx2"
                            : (caps & lowpass::kCpuCapsSse2) ? "sse2"
                            : (caps & lowpass::kCpuCapsSse)  ? "sse"
                            : (caps & lowpass::kCpuCapsMmx)  ? "mmx"
