@@ -92,8 +92,11 @@ constexpr int kCheckCapacity = 8;
 int checksPassed = 0;
 int checksFailed = 0;
 
+// A failed check also names the random data's seeds, so that it can be
+// replayed.
 void Check(bool ok, const std::string& what) {
-    std::printf("check %s: %s\n", ok ? "PASS" : "FAIL", what.c_str());
+    std::printf("check %s: %s%s\n", ok ? "PASS" : "FAIL", what.c_str(),
+                ok ? "" : (" [" + lowpass::standin::RunSeedNote() + "]").c_str());
     (ok ? checksPassed : checksFailed)++;
 }
 
@@ -458,7 +461,7 @@ void FirstFrameAndUpdate() {
     // Until the first settings update the descriptor's scalar driver runs
     // with zero window weights: the frame comes back unchanged.
     FramePair frames(400, 300, 404, 301);
-    frames.edit.FillRandom(7, -32768, 32767);
+    frames.edit.FillRandom(lowpass::standin::SeedFor(7), -32768, 32767);
     GuardedFrame input(400, 300, 404, 301, 1);
     input.CopyPicture(frames.edit);
     const FilterProcFunc initial = host.filter.func_proc;
@@ -670,7 +673,7 @@ void FrameCases(int dumpCase) {
                     const bool extreme = inBlock % 2 == 1;
                     const int lo = extreme ? -32768 : -2048;
                     const int hi = extreme ? 32767 : 4096;
-                    const auto seed = static_cast<std::uint32_t>(inBlock * 7919);
+                    const auto seed = lowpass::standin::SeedFor(static_cast<std::uint32_t>(inBlock * 7919));
                     const FrameOutcome first = RunFrame(host.filter.func_proc, s.w, s.h, s.maxW, seed, lo, hi,
                                                         index == dumpCase);
                     // The same frame again: the cached tables must give the same result.
