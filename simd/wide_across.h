@@ -147,6 +147,24 @@ inline void MiddleBlock(Out* out, const float* f, const Tap* taps, int n, typena
     }
 }
 
+// The whole vectors of middle outputs left after the blocks of K (fewer
+// than K): in blocks of K/2, K/4, .. 1, so that a few sums still run side
+// by side rather than each after the other. Returns the vectors done.
+template <class V, int K, class Out>
+inline int MiddleTail(Out* out, const float* f, int vectors, const Tap* taps, int n, typename V::Vec bias) {
+    constexpr int L = V::kLanes;
+    int done = 0;
+    if constexpr (K > 1) {
+        constexpr int H = K / 2;
+        if (vectors >= H) {
+            MiddleBlock<V, H>(out, f, taps, n, bias);
+            done = H;
+        }
+        done += MiddleTail<V, H>(out + done * L, f + done * L, vectors - done, taps, n, bias);
+    }
+    return done;
+}
+
 // The left edge run's reach = 3N results: sample0 points at the row's
 // sample 0, with 3N finite values before it (zeros). Lane s, tap k reads
 // sample s + 3(k - N).
@@ -238,9 +256,9 @@ void HorizontalPassWide(const PassJob& job) {
                 }
                 MiddleBlock<V, K>(out + a, segment + (a - start), taps, n, bias);
             }
-            for (; a + L <= end; a += L) MiddleOutputs<V, 1>(out + a, segment + (a - start), taps, n, bias);
+            a += L * MiddleTail<V, K>(out + a, segment + (a - start), (end - a) / L, taps, n, bias);
             if (a < end) {
-                MiddleOutputs<V, 1>(results, segment + (a - start), taps, n, bias);
+                MiddleBlock<V, 1>(results, segment + (a - start), taps, n, bias);
                 std::memcpy(out + a, results, static_cast<std::size_t>(end - a) * sizeof(std::int16_t));
             }
 

@@ -10,11 +10,14 @@
 // the edge terms (line_terms.h, internal as well).
 //
 // A vector type V gives:
-//   Vec, kLanes, kInFlight (vectors summed side by side);
+//   Vec, kLanes;
+//   kInFlight (vectors summed side by side across), kDownInFlight and
+//   kDownInFlightLong (down, for kernels up to kShortKernelTaps and longer);
 //   Load, Store, LoadAligned (32-byte aligned where kLanes >= 8, else 16),
 //   Broadcast (lane 0 of a 16-byte aligned table entry in every lane), Mul,
 //   Add;
-//   Widen8 (eight int16 samples to eight float32 values);
+//   kWidenStep, WidenStep (kWidenStep int16 samples to as many float32
+//   values, exactly);
 //   Store2, Store1 (results converted under the thread's rounding control,
 //   packed to int16 with signed saturation);
 //   Requantize (a result as it comes back when stored as int16 and widened
@@ -76,7 +79,7 @@ void Widen(float* out, const std::int16_t* line, int limit, int lo, int hi) {
     int i = lo;
     for (; i < hi && i < 0; ++i) out[i - lo] = 0.0f;
     const int end = MinInt(hi, limit);
-    for (; i + 8 <= end; i += 8) V::Widen8(out + (i - lo), line + i);
+    for (; i + V::kWidenStep <= end; i += V::kWidenStep) V::WidenStep(out + (i - lo), line + i);
     for (; i < end; ++i) out[i - lo] = static_cast<float>(line[i]);
     for (; i < hi; ++i) out[i - lo] = 0.0f;
 }
@@ -86,6 +89,7 @@ void Widen(float* out, const std::int16_t* line, int limit, int lo, int hi) {
 template <class V>
 int WidenWithPeak(float* out, const std::int16_t* line, int limit, int lo, int hi, int peak) {
     constexpr int G = V::kWords;
+    static_assert(G % V::kWidenStep == 0, "a block of words widens in whole steps");
     int i = lo;
     const int end = MinInt(hi, limit);
     if (i + G <= end) {
@@ -96,7 +100,7 @@ int WidenWithPeak(float* out, const std::int16_t* line, int limit, int lo, int h
             high = V::MaxWords(high, s);
             low = V::MinWords(low, s);
 #pragma GCC unroll 4
-            for (int j = 0; j < G; j += 8) V::Widen8(out + (i - lo) + j, line + i + j);
+            for (int j = 0; j < G; j += V::kWidenStep) V::WidenStep(out + (i - lo) + j, line + i + j);
         }
         alignas(kVectorBytes) std::int16_t highs[G], lows[G];
         V::StoreWords(highs, high);

@@ -26,6 +26,8 @@ namespace {
 // the stack) bounds the strip for short kernels.
 constexpr int kRingCacheFloats = 10240;
 constexpr int kRingFloats = 16384;
+// Kernels up to this N count as short ones (the vector types' kDownInFlight).
+constexpr int kShortKernelTaps = 4;
 // How many rows ahead of the one being widened the vertical pass prefetches.
 constexpr int kPrefetchRows = 4;
 // Output rows per block down the columns: the pages of a block's rows stay
@@ -64,6 +66,25 @@ struct ColumnTerms {
     bool biasFirst;  // 0.5 starts the sum (middle and bottom rows) or ends it (top rows)
 };
 
+// The ring the rows of a strip are made into: row t lives in ring row
+// t % count, each `stride` floats.
+struct RowRing {
+    float* base;
+    int count;
+    int stride;
+
+    float* Row(int t) const { return base + static_cast<std::ptrdiff_t>(t % count) * stride; }
+    // The ring rows of rows first .. first + rows - 1 into window[], one
+    // division for all of them.
+    void Window(int first, int rows, const float** window) const {
+        int slot = first % count;
+        for (int q = 0; q < rows; ++q) {
+            window[q] = base + static_cast<std::ptrdiff_t>(slot) * stride;
+            if (++slot == count) slot = 0;
+        }
+    }
+};
+
 // The terms of output row r (LineTerms), each row from the ring of `rows`.
 template <class Rows>
 inline void SetColumnTerms(ColumnTerms& terms, int r, const ColumnKernel& kernel, const Rows& rows) {
@@ -73,7 +94,7 @@ inline void SetColumnTerms(ColumnTerms& terms, int r, const ColumnKernel& kernel
     terms.biasFirst = r >= n;
     for (int t = 0; t < terms.count; ++t) {
         const LineTerm& term = line[t];
-        terms.row[t] = rows.Ring(term.position);
+        terms.row[t] = rows.ring().Row(term.position);
         if (term.firstTap == term.lastTap)
             terms.coefficient[t] = kernel.taps[term.firstTap];
         else
@@ -154,31 +175,52 @@ inline void ColumnPairOutputs(std::int16_t* out, std::int16_t* outNext, const fl
     StoreResults<V, K>(outNext, next);
 }
 
-// The rest of an output row from sample `at` on, a vector at a time, the
-// last part vector through a buffer (nothing past `count` is written).
-template <class V>
+// The rest of an output row from sample `at` on (fewer than K vectors): in
+// blocks of K/2, K/4, .. 1 vectors, so that a few sums still run side by
+// side, then the last part vector through a buffer (nothing past `count`
+// is written).
+template <class V, int K>
 inline void ColumnRowTail(std::int16_t* out, const ColumnTerms& terms, int at, int count, typename V::Vec bias) {
     constexpr int L = V::kLanes;
-    for (; at + L <= count; at += L) ColumnOutputs<V, 1>(out + at, terms, at, bias);
-    if (at < count) {
-        alignas(kVectorBytes) std::int16_t results[kMaxLanes];
-        ColumnOutputs<V, 1>(results, terms, at, bias);
-        std::memcpy(out + at, results, static_cast<std::size_t>(count - at) * sizeof(std::int16_t));
+    if constexpr (K > 1) {
+        constexpr int H = K / 2;
+        if (at + H * L <= count) {
+            ColumnOutputs<V, H>(out + at, terms, at, bias);
+            at += H * L;
+        }
+        ColumnRowTail<V, H>(out, terms, at, count, bias);
+    } else {
+        if (at + L <= count) {
+            ColumnOutputs<V, 1>(out + at, terms, at, bias);
+            at += L;
+        }
+        if (at < count) {
+            alignas(kVectorBytes) std::int16_t results[kMaxLanes];
+            ColumnOutputs<V, 1>(results, terms, at, bias);
+            std::memcpy(out + at, results, static_cast<std::size_t>(count - at) * sizeof(std::int16_t));
+        }
     }
 }
 
-// The same for two neighbouring middle rows (ColumnPairOutputs).
-template <class V>
+// The same for two neighbouring middle rows (ColumnPairOutputs), after the
+// blocks of P vectors (P need not be a power of two).
+template <class V, int P>
 inline void ColumnPairTail(std::int16_t* out, std::int16_t* outNext, const float* const* rows, const Tap* taps, int n,
                            int at, int count, typename V::Vec bias) {
     constexpr int L = V::kLanes;
-    for (; at + L <= count; at += L) ColumnPairOutputs<V, 1>(out + at, outNext + at, rows, taps, n, at, bias);
-    if (at < count) {
-        alignas(kVectorBytes) std::int16_t results[2 * kMaxLanes];
-        ColumnPairOutputs<V, 1>(results, results + kMaxLanes, rows, taps, n, at, bias);
-        const auto bytes = static_cast<std::size_t>(count - at) * sizeof(std::int16_t);
-        std::memcpy(out + at, results, bytes);
-        std::memcpy(outNext + at, results + kMaxLanes, bytes);
+    if constexpr (P > 1) {
+        constexpr int H = P / 2;
+        for (; at + H * L <= count; at += H * L) ColumnPairOutputs<V, H>(out + at, outNext + at, rows, taps, n, at, bias);
+        ColumnPairTail<V, H>(out, outNext, rows, taps, n, at, count, bias);
+    } else {
+        for (; at + L <= count; at += L) ColumnPairOutputs<V, 1>(out + at, outNext + at, rows, taps, n, at, bias);
+        if (at < count) {
+            alignas(kVectorBytes) std::int16_t results[2 * kMaxLanes];
+            ColumnPairOutputs<V, 1>(results, results + kMaxLanes, rows, taps, n, at, bias);
+            const auto bytes = static_cast<std::size_t>(count - at) * sizeof(std::int16_t);
+            std::memcpy(out + at, results, bytes);
+            std::memcpy(outNext + at, results + kMaxLanes, bytes);
+        }
     }
 }
 
@@ -187,7 +229,7 @@ inline void ColumnPairTail(std::int16_t* out, std::int16_t* outNext, const float
 // from the rows `rows` makes into its ring:
 //   rows.Make(t)          makes row t (each t once, in ascending order,
 //                         from first - N on, before the outputs that need it);
-//   rows.Ring(t)          the ring row that holds row t;
+//   rows.ring()           the RowRing that holds them;
 //   rows.BeginRow(r, two) a new output row r (and r + 1 with it when two);
 //   rows.Ahead(at, count) the outputs at `at` of this row come next.
 // K vectors of a single row, or P of each row of a pair, are summed at a
@@ -209,14 +251,14 @@ void StripRows(Rows& rows, const ColumnKernel& kernel, std::int16_t* out, std::p
 
         if (pair) {
             const float* window[kMaxKernelLength + 1];
-            for (int q = 0; q <= 2 * n + 1; ++q) window[q] = rows.Ring(r - n + q);
+            rows.ring().Window(r - n, 2 * n + 2, window);
             std::int16_t* below = row + stride;
             int at = 0;
             for (; at + P * L <= count; at += P * L) {
                 rows.Ahead(at, P * L);
                 ColumnPairOutputs<V, P>(row + at, below + at, window, kernel.taps, n, at, bias);
             }
-            ColumnPairTail<V>(row, below, window, kernel.taps, n, at, count, bias);
+            ColumnPairTail<V, P>(row, below, window, kernel.taps, n, at, count, bias);
             ++r;
             continue;
         }
@@ -227,7 +269,7 @@ void StripRows(Rows& rows, const ColumnKernel& kernel, std::int16_t* out, std::p
             rows.Ahead(at, K * L);
             ColumnOutputs<V, K>(row + at, terms, at, bias);
         }
-        ColumnRowTail<V>(row, terms, at, count, bias);
+        ColumnRowTail<V, K>(row, terms, at, count, bias);
     }
 }
 
@@ -239,16 +281,8 @@ template <class V>
 class SourceStrip {
 public:
     SourceStrip(const std::int16_t* source, std::int16_t* destination, std::ptrdiff_t stride, int h, int n,
-                int bandEnd, float* ring, int ringRows, int ringStride)
-        : source_(source),
-          destination_(destination),
-          stride_(stride),
-          h_(h),
-          n_(n),
-          bandEnd_(bandEnd),
-          ring_(ring),
-          ringRows_(ringRows),
-          ringStride_(ringStride) {}
+                int bandEnd, const RowRing& ring)
+        : source_(source), destination_(destination), stride_(stride), h_(h), n_(n), bandEnd_(bandEnd), ring_(ring) {}
 
     // The strip of `count` samples from sample `start` of the band's rows.
     void Start(int start, int count) {
@@ -257,11 +291,10 @@ public:
     }
 
     void Make(int t) {
-        Widen<V>(ring_ + static_cast<std::ptrdiff_t>(t % ringRows_) * ringStride_, Row(source_, t), bandEnd_, start_,
-                 start_ + widenCount_);
+        Widen<V>(ring_.Row(t), Row(source_, t), bandEnd_, start_, start_ + widenCount_);
     }
 
-    const float* Ring(int t) const { return ring_ + static_cast<std::ptrdiff_t>(t % ringRows_) * ringStride_; }
+    const RowRing& ring() const { return ring_; }
 
     void BeginRow(int r, bool pair) {
         const int sourceAhead = MinInt(r + n_ + kPrefetchRows, h_ - 1);
@@ -289,19 +322,17 @@ private:
     const std::int16_t* destination_;
     std::ptrdiff_t stride_;
     int h_, n_, bandEnd_;
-    float* ring_;
-    int ringRows_, ringStride_;
+    RowRing ring_;
     int start_ = 0, widenCount_ = 0;
     const std::int16_t* ahead_[4] = {};
     int aheadRows_ = 0;
 };
 
-template <class V>
-void VerticalPassWide(const PassJob& job) {
+// K vectors of a single row summed at a time, P of each row of a pair.
+template <class V, int K>
+void VerticalPassWideBy(const PassJob& job) {
     constexpr int L = V::kLanes;
-    constexpr int K = V::kInFlight;
     constexpr int P = K / 2 > 0 ? K / 2 : 1;
-    if (job.first >= job.end) return;
     const int n = job.taps;
     const int h = job.h;
     const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(job.stride) * 3;
@@ -321,8 +352,8 @@ void VerticalPassWide(const PassJob& job) {
     const int strips = (bandEnd - bandStart + widest - 1) / widest;
     const int strip = MinInt(widest, RoundUpTo((bandEnd - bandStart + strips - 1) / strips, K * L));
     alignas(kVectorBytes) float ring[kRingFloats];
-    SourceStrip<V> source(reinterpret_cast<const std::int16_t*>(job.source), destination, stride, h, n, bandEnd, ring,
-                          rows, strip);
+    SourceStrip<V> source(reinterpret_cast<const std::int16_t*>(job.source), destination, stride, h, n, bandEnd,
+                          RowRing{ring, rows, strip});
 
     // Blocks of output rows, each walked strip by strip: the pages of a
     // block's source and output rows stay in the address translation
@@ -336,6 +367,18 @@ void VerticalPassWide(const PassJob& job) {
             StripRows<V, K, P>(source, kernel, destination + stripStart, stride, blockStart, blockEnd, count, bias);
         }
     }
+}
+
+template <class V>
+void VerticalPassWide(const PassJob& job) {
+    if (job.first >= job.end) return;
+    // As many vectors at a time as the vector type asks for kernels of this
+    // length: a long kernel has more taps to amortise a row's set-up over;
+    // with a short one, narrower blocks leave less to the tail.
+    if (job.taps > kShortKernelTaps)
+        VerticalPassWideBy<V, V::kDownInFlightLong>(job);
+    else
+        VerticalPassWideBy<V, V::kDownInFlight>(job);
 }
 
 }  // namespace

@@ -65,7 +65,7 @@ public:
         // one.
         widest_ = kFusedRingFloats / ringRows_ / V::kLanes * V::kLanes - V::kLanes;  // a strip may be up to L wider
         strips_ = (rowSamples_ + widest_ - 1) / widest_;
-        ringStride_ = widest_ + V::kLanes;  // the widest strip rounded up to the lanes
+        ring_ = RowRing{ringFloats_, ringRows_, widest_ + V::kLanes};  // the widest strip rounded up to the lanes
     }
 
     int strips() const { return strips_; }
@@ -87,12 +87,11 @@ public:
     int count() const { return count_; }
     int start() const { return s0_; }
 
-    float* Ring(int t) { return ring_ + static_cast<std::ptrdiff_t>(t % ringRows_) * ringStride_; }
-    const float* Ring(int t) const { return ring_ + static_cast<std::ptrdiff_t>(t % ringRows_) * ringStride_; }
+    const RowRing& ring() const { return ring_; }
 
     // Horizontal row t of the strip into its ring row.
     void Make(int t) {
-        float* into = Ring(t);
+        float* into = ring_.Row(t);
         if (job_.blocks.NearBoundary(t)) {
             Widen<V>(into, boundaryRows_ + static_cast<std::ptrdiff_t>(t) * stride_, rowSamples_, s0_,
                      s0_ + widenCount_);
@@ -153,7 +152,7 @@ private:
             MiddleBlock<V, K>(to + q, segment_ + q, taps_, n_, bias_);
         }
         for (; asked < nextBytes; asked += 64) _mm_prefetch(next + asked, _MM_HINT_T0);
-        for (; q < widenCount_; q += L) MiddleOutputs<V, 1>(to + q, segment_ + q, taps_, n_, bias_);
+        MiddleTail<V, K>(to + q, segment_ + q, (widenCount_ - q) / L, taps_, n_, bias_);
     }
 
     const FusedJob& job_;
@@ -164,11 +163,12 @@ private:
     const Tap* const taps_;
     const typename V::Vec bias_;
     const int ringRows_;
-    int widest_ = 0, strips_ = 0, ringStride_ = 0;
+    int widest_ = 0, strips_ = 0;
+    RowRing ring_{};
     int block_ = 0, s0_ = 0, s1_ = 0, count_ = 0, widenCount_ = 0;
     double sumAbs_ = 0.0;
     EdgeLanes left_, right_;
-    alignas(kVectorBytes) float ring_[kFusedRingFloats];
+    alignas(kVectorBytes) float ringFloats_[kFusedRingFloats];
     // One row's widened samples for one strip: segment_[j] is sample
     // start - 3N + j, up to 3N past the strip rounded up to the lanes (and
     // the edge run's lanes beyond in the last strip), with room for kCarry
@@ -185,7 +185,8 @@ private:
 
 template <class V>
 void FusedPassesWide(const FusedJob& job) {
-    constexpr int K = V::kInFlight;
+    static_assert(kMaxFusedTaps <= kShortKernelTaps, "both passes at once take short kernels only");
+    constexpr int K = V::kDownInFlight;
     // Two rows of P vectors: twice as many sums as registers allow for,
     // less the coefficients and the loaded row.
     constexpr int P = K >= 8 ? 6 : K / 2;
