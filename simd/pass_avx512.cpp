@@ -29,9 +29,9 @@ struct Avx512Vectors {
     // columns, short kernels were faster with half as many at a time (the
     // row's set-up is cheap, and narrower blocks leave less to the tail).
     static constexpr bool k64 = sizeof(void*) == 8;
-    static constexpr int kInFlight = k64 ? 16 : 4;
-    static constexpr int kDownInFlight = k64 ? 8 : 4;
-    static constexpr int kDownInFlightLong = k64 ? 16 : 4;
+    static constexpr int kInFlight = k64 ? 16 : 6;
+    static constexpr int kDownInFlight = k64 ? 8 : 6;
+    static constexpr int kDownInFlightLong = k64 ? 16 : 6;
 
     static Vec Load(const float* p) { return _mm512_loadu_ps(p); }
     static void Store(float* p, Vec v) { _mm512_storeu_ps(p, v); }

@@ -148,18 +148,15 @@ inline void MiddleBlock(Out* out, const float* f, const Tap* taps, int n, typena
 }
 
 // The whole vectors of middle outputs left after the blocks of K (fewer
-// than K): in blocks of K/2, K/4, .. 1, so that a few sums still run side
-// by side rather than each after the other. Returns the vectors done.
+// than K): in blocks of K/2, then K/4, .. 1, so that a few sums still run
+// side by side rather than each after the other. Returns the vectors done.
 template <class V, int K, class Out>
 inline int MiddleTail(Out* out, const float* f, int vectors, const Tap* taps, int n, typename V::Vec bias) {
     constexpr int L = V::kLanes;
     int done = 0;
     if constexpr (K > 1) {
         constexpr int H = K / 2;
-        if (vectors >= H) {
-            MiddleBlock<V, H>(out, f, taps, n, bias);
-            done = H;
-        }
+        for (; vectors - done >= H; done += H) MiddleBlock<V, H>(out + done * L, f + done * L, taps, n, bias);
         done += MiddleTail<V, H>(out + done * L, f + done * L, vectors - done, taps, n, bias);
     }
     return done;

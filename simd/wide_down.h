@@ -176,24 +176,18 @@ inline void ColumnPairOutputs(std::int16_t* out, std::int16_t* outNext, const fl
 }
 
 // The rest of an output row from sample `at` on (fewer than K vectors): in
-// blocks of K/2, K/4, .. 1 vectors, so that a few sums still run side by
-// side, then the last part vector through a buffer (nothing past `count`
-// is written).
+// blocks of K/2, then K/4, .. 1 vectors, so that a few sums still run side
+// by side, then the last part vector through a buffer (nothing past
+// `count` is written).
 template <class V, int K>
 inline void ColumnRowTail(std::int16_t* out, const ColumnTerms& terms, int at, int count, typename V::Vec bias) {
     constexpr int L = V::kLanes;
     if constexpr (K > 1) {
         constexpr int H = K / 2;
-        if (at + H * L <= count) {
-            ColumnOutputs<V, H>(out + at, terms, at, bias);
-            at += H * L;
-        }
+        for (; at + H * L <= count; at += H * L) ColumnOutputs<V, H>(out + at, terms, at, bias);
         ColumnRowTail<V, H>(out, terms, at, count, bias);
     } else {
-        if (at + L <= count) {
-            ColumnOutputs<V, 1>(out + at, terms, at, bias);
-            at += L;
-        }
+        for (; at + L <= count; at += L) ColumnOutputs<V, 1>(out + at, terms, at, bias);
         if (at < count) {
             alignas(kVectorBytes) std::int16_t results[kMaxLanes];
             ColumnOutputs<V, 1>(results, terms, at, bias);
