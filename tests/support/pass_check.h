@@ -37,9 +37,11 @@ inline std::string MissingCaps(int needs, const std::string& what) {
     static const int faster = lowpass::ProbeSseImplementations();
     const int caps = ProcessorCaps() | faster;
     if ((caps & needs) == needs) return {};
+    // SSE and the wider sets also need the system to save their registers.
+    const bool state = (needs & ~caps & ~kCpuCapsMmx) != 0;
     return "this processor or system has no usable " + lowpass::FeatureNames(needs & ~caps) + " (it has " +
-           lowpass::FeatureNames(caps) + "; the wider sets also need their register state enabled by the system): " +
-           what + " is not run";
+           lowpass::FeatureNames(caps) + (state ? "; a set also needs its registers saved by the system" : "") +
+           "): " + what + " is not run";
 }
 
 // Random cases per test: the default, or LOWPASS_RANDOM_CASES when set (the
