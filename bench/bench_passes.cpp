@@ -188,6 +188,9 @@ private:
     std::map<std::string, std::vector<Times>> times_;
 };
 
+// Every engine of the registry that filters the host's int16 frames.
+bool Benchable(const lowpass::Engine& engine) { return engine.samples == lowpass::Samples::Int16; }
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -196,15 +199,16 @@ int main(int argc, char** argv) {
     lowpass::threads::ThreadPool pool(lowpass::threads::ProcessorCount());
     const lowpass::BandRunner allThreads = lowpass::threads::BandRunnerOn(pool);
     const std::string threadsSuffix = "/threads:" + std::to_string(pool.threads());
-    const int caps = lowpass::ComposeCpuCaps() | lowpass::ProbeSseImplementations();
+    const int caps = lowpass::ProbeFeatures();
     // The engines that run both passes at once, as two passes.
     std::vector<std::string> twoPassNames;
     std::vector<lowpass::Engine> twoPass;
     for (const lowpass::Engine& engine : lowpass::Engines())
-        if (engine.passes.fused != nullptr) twoPassNames.push_back(std::string(engine.name) + "-2pass");
+        if (Benchable(engine) && engine.passes.fused != nullptr)
+            twoPassNames.push_back(std::string(engine.name) + "-2pass");
     twoPass.reserve(twoPassNames.size());
     for (const lowpass::Engine& engine : lowpass::Engines())
-        if (engine.passes.fused != nullptr) {
+        if (Benchable(engine) && engine.passes.fused != nullptr) {
             lowpass::Engine copy = engine;
             copy.name = twoPassNames[twoPass.size()].c_str();
             copy.passes.fused = nullptr;
@@ -217,7 +221,8 @@ int main(int argc, char** argv) {
                 const std::string cell = std::string(WhatName(what)) + "/" + std::to_string(size[0]) + "x" +
                                          std::to_string(size[1]) + "/N=" + std::to_string(n) + "/";
                 std::vector<const lowpass::Engine*> engines;
-                for (const lowpass::Engine& engine : lowpass::Engines()) engines.push_back(&engine);
+                for (const lowpass::Engine& engine : lowpass::Engines())
+                    if (Benchable(engine)) engines.push_back(&engine);
                 if (what == What::Driver)
                     for (const lowpass::Engine& engine : twoPass)
                         if (n <= engine.passes.fusedTaps) engines.push_back(&engine);

@@ -44,14 +44,18 @@ function(lowpass_engine_sources target isa)
   elseif(isa STREQUAL "avx2-f16c")
     # The float passes: AVX2 with the half conversions, again without FMA.
     set(flags -mavx2 -mf16c -mno-fma)
+  elseif(isa STREQUAL "avx512")
+    # AVX-512 F, BW (16-bit lanes) and VL (its instructions on 128- and
+    # 256-bit registers); no FMA.
+    set(flags -mavx512f -mavx512bw -mavx512vl -mno-fma)
   else()
     message(FATAL_ERROR "unknown instruction set ${isa}")
   endif()
   if(LOWPASS_X86_32)
     list(APPEND flags -mstackrealign)
-    # Scalar float code in the SSE2 and AVX2 files runs on SSE registers too,
-    # never on the x87 unit with its excess precision.
-    if(isa STREQUAL "sse2" OR isa STREQUAL "avx2")
+    # Scalar float code in the SSE2, AVX2 and AVX-512 files runs on SSE
+    # registers too, never on the x87 unit with its excess precision.
+    if(isa STREQUAL "sse2" OR isa STREQUAL "avx2" OR isa STREQUAL "avx512")
       list(APPEND flags -mfpmath=sse)
     endif()
   endif()

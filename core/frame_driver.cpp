@@ -56,33 +56,26 @@ void RunPass(const FrameContext& context, Pass pass, void (*afterBand)(), const 
 }
 
 // The horizontal pass over the rows near block boundaries only, from edit
-// into temp: boundary b's rows b - N .. b + N - 1 (those of the frame) are
-// entries (b / blockRows - 1) * 2N .. of one list, which the bands share
-// out.
+// into temp: the list of FusedBlocks::BoundaryRow entries, which the bands
+// share out; each band runs one job per boundary it has entries of.
 struct BoundaryRows {
     Pass horizontal;
     void (*afterBand)();
     PassJob job;  // first/end unused
-    int blockRows;
-    int entries;  // 2N per boundary
+    FusedBlocks blocks;
 };
 
 void RunBoundaryBand(int band, int bands, void* argument) {
     const auto& rows = *static_cast<const BoundaryRows*>(argument);
     if (bands < 1 || band < 0 || band >= bands) return;
-    const int n = rows.job.taps;
-        const Share share = ShareOf(0, rows.entries, band, bands);
-    const int lo = share.first;
-    const int hi = share.end;
+    const Share share = ShareOf(0, rows.blocks.BoundaryEntries(), band, bands);
     bool ran = false;
-    for (int entry = lo; entry < hi;) {
-        const int index = entry / (2 * n);            // which boundary
-        const int boundary = (index + 1) * rows.blockRows;
-        const int listed = index * (2 * n);           // its first entry
-        const int last = hi < listed + 2 * n ? hi : listed + 2 * n;
+    for (int entry = share.first; entry < share.end;) {
+        const int next = rows.blocks.NextBoundaryEntry(entry);
+        const int last = share.end < next ? share.end : next;  // this boundary's entries in the band end here
         PassJob job = rows.job;
-        job.first = boundary - n + (entry - listed);
-        job.end = boundary - n + (last - listed);
+        job.first = rows.blocks.BoundaryRow(entry);
+        job.end = rows.blocks.BoundaryRow(last - 1) + 1;
         if (job.end > job.h) job.end = job.h;
         if (job.first < job.end) {
             rows.horizontal(job);
@@ -100,18 +93,18 @@ bool FusedTakes(const PassPair& passes, const FrameBuffers& frame, int n) {
 
 void RunFused(const FrameContext& context, const PassPair& passes, const FrameBuffers& frame, int n) {
     const KernelCache& cache = *context.cache;
-    const FusedBlocks cut = FusedBlocksFor(frame.h, n);
-    if (cut.count > 1) {
+    const FusedBlocks blocks(frame.h, n);
+    if (blocks.count() > 1) {
         BoundaryRows rows{passes.horizontal, passes.afterPasses,
                           PassJob{frame.edit, frame.temp, frame.w, frame.h, frame.stride, n, &cache.horizontal,
                                   cache.roundingBias, 0, 0},
-                          cut.rows, (cut.count - 1) * 2 * n};
+                          blocks};
         RunBanded(context, RunBoundaryBand, &rows);
     }
-        Banded<FusedJob> blocks{passes.fused, passes.afterPasses,
+    Banded<FusedJob> banded{passes.fused, passes.afterPasses,
                             FusedJob{frame.edit, frame.temp, frame.w, frame.h, frame.stride, n, &cache.horizontal,
-                                     &cache.vertical, cache.roundingBias, cut.rows, 0, cut.count}};
-    RunBanded(context, RunBand<FusedJob>, &blocks);
+                                     &cache.vertical, cache.roundingBias, blocks, 0, blocks.count()}};
+    RunBanded(context, RunBand<FusedJob>, &banded);
 }
 
 PassJob JobFor(const FrameBuffers& frame, const KernelSettings& settings, const KernelTables& tables,

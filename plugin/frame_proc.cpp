@@ -48,13 +48,15 @@ BOOL LP_CDECL ProcEngine(FILTER* fp, FILTER_PROC_INFO* fpip) {
 }
 
 // The portable engine (the table's first) keeps the one entry the
-// descriptor names; every other engine gets its own.
+// descriptor names; every other engine gets its own. Entries are made for
+// as many engines as the table may hold; only those of its engines are
+// ever handed out.
 template <std::size_t... kIndex>
 constexpr auto MakeProcs(std::index_sequence<kIndex...>) {
     return std::array<FilterProcFunc, 1 + sizeof...(kIndex)>{ProcPortable, ProcEngine<kIndex + 1>...};
 }
 
-constexpr auto kProcs = MakeProcs(std::make_index_sequence<kEngineCount - 1>());
+constexpr auto kProcs = MakeProcs(std::make_index_sequence<kMaxEngines - 1>());
 
 }  // namespace
 
@@ -66,7 +68,7 @@ FilterProcFunc FrameProcFor(const Engine& engine) {
 }
 
 const Engine* EngineOfFrameProc(FilterProcFunc proc) {
-    for (std::size_t i = 0; i < kProcs.size(); ++i)
+    for (std::size_t i = 0; i < Engines().size(); ++i)
         if (kProcs[i] == proc) return &Engines()[i];
     return nullptr;
 }

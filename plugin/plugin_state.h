@@ -18,7 +18,8 @@ extern WindowWeights windowWeights;
 extern int cpuCaps;
 
 // Which faster implementations of the SSE arithmetic it allows as well:
-// kCpuCapsSse2, kCpuCapsAvx2 (never without SSE in cpuCaps).
+// kCpuCapsSse2, kCpuCapsAvx2, kCpuCapsAvx512 (never without SSE in
+// cpuCaps).
 extern int sseImplementations;
 
 // The bits the engines' needs are checked against.

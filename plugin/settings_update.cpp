@@ -4,17 +4,9 @@
 #include "plugin/filter_settings.h"
 #include "plugin/frame_proc.h"
 #include "plugin/plugin_state.h"
+#include "simd/engines.h"
 
 namespace lowpass {
-
-const Engine& ChooseEngine(bool simdAllowed, int caps) {
-    if (simdAllowed) {
-        const auto engines = Engines();
-        for (auto e = engines.rbegin(); e != engines.rend(); ++e)
-            if (CanRun(*e, caps)) return *e;
-    }
-    return PortableEngine();
-}
 
 namespace {
 
@@ -56,10 +48,10 @@ BOOL LP_CDECL UpdateSettings(FILTER* fp, int /*status*/) {
     InvalidateKernelCache(kernelCache);
     EnforceOneWindow(fp);
     windowWeights = ChosenWindow(fp->check);
-    // The SIMD box allows the vector engines; the fastest one the processor
-    // and the system support is then used. With the box off the portable
-    // engine runs, never MMX.
-    fp->func_proc = FrameProcFor(ChooseEngine(fp->check[kCheckSimd] != 0, EngineCaps()));
+    // The SIMD box allows the vector engines; the most preferred one the
+    // processor and the system support is then used. With the box off the
+    // portable engine runs, never MMX.
+    fp->func_proc = FrameProcFor(ChooseEngine(kFrontEndAuf, fp->check[kCheckSimd] != 0, EngineCaps()));
     return TRUE;
 }
 

@@ -22,7 +22,10 @@ constexpr std::uint32_t kEcxOsxsave = 1u << 27;
 constexpr std::uint32_t kEcxAvx = 1u << 28;
 constexpr std::uint32_t kEcxF16c = 1u << 29;
 constexpr std::uint32_t kLeaf7EbxAvx2 = 1u << 5;
+constexpr std::uint32_t kLeaf7EbxAvx512 = (1u << 16) | (1u << 30) | (1u << 31);  // F, BW, VL
 constexpr std::uint32_t kXcr0XmmYmm = (1u << 1) | (1u << 2);
+// XMM, YMM, the mask registers, the upper halves of ZMM0-15, ZMM16-31.
+constexpr std::uint32_t kXcr0Avx512 = kXcr0XmmYmm | (1u << 5) | (1u << 6) | (1u << 7);
 
 std::uint32_t NativeCpuidLeaf1Edx() {
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
@@ -213,8 +216,19 @@ int HasUsableF16c(const CpuProbeOps& ops) {
     return (ops.cpuidLeaf1Ecx() & kEcxF16c) ? 1 : 0;
 }
 
+int HasUsableAvx512(const CpuProbeOps& ops) {
+    if (!HasUsableAvx2(ops)) return 0;
+    if ((ops.xgetbv0() & kXcr0Avx512) != kXcr0Avx512) return 0;
+    return (ops.cpuidLeaf7Ebx() & kLeaf7EbxAvx512) == kLeaf7EbxAvx512 ? 1 : 0;
+}
+
 int ProbeSseImplementations(const CpuProbeOps& ops) {
-    return (HasUsableSse2(ops) ? kCpuCapsSse2 : 0) | (HasUsableAvx2(ops) ? kCpuCapsAvx2 : 0);
+    return (HasUsableSse2(ops) ? kCpuCapsSse2 : 0) | (HasUsableAvx2(ops) ? kCpuCapsAvx2 : 0) |
+           (HasUsableAvx512(ops) ? kCpuCapsAvx512 : 0);
+}
+
+int ProbeFeatures(const CpuProbeOps& ops) {
+    return ComposeCpuCaps(ops) | ProbeSseImplementations(ops) | (HasUsableF16c(ops) ? kCpuCapsF16c : 0);
 }
 
 }  // namespace lowpass

@@ -25,6 +25,35 @@ void GuardedPass(const PassJob& job) {
     Vector(job);
 }
 
+// An engine's two pass pairs from its passes: as written, and guarded for
+// the front ends.
+struct PassPairs {
+    PassPair unguarded;
+    PassPair passes;
+};
+
+template <Pass kHorizontal, Pass kVertical>
+constexpr PassPairs VectorPasses(void (*afterPasses)(), FusedPass fused = nullptr, int fusedTaps = 0) {
+    return PassPairs{
+        PassPair{kHorizontal, kVertical, afterPasses, fused, fusedTaps},
+        PassPair{GuardedPass<kHorizontal, HorizontalPassScalar, true>,
+                 GuardedPass<kVertical, VerticalPassScalar, false>, afterPasses, fused, fusedTaps}};
+}
+
+constexpr PassPairs PortablePasses() {
+    const PassPair pair{HorizontalPassScalar, VerticalPassScalar, nullptr};
+    return PassPairs{pair, pair};
+}
+
+// One entry of the table.
+constexpr Engine Entry(const char* name, int needs, InstructionSet isa, const char* source, Arithmetic arithmetic,
+                       const char* sameAs, unsigned frontEnds, const PassPairs& pairs) {
+    return Engine{name, needs, isa, source, arithmetic, sameAs, frontEnds, Samples::Int16, pairs.unguarded,
+                  pairs.passes};
+}
+
+constexpr unsigned kBothFrontEnds = kFrontEndAuf | kFrontEndAuf2;
+
 // Up to which N the wide implementations run both passes at once: where
 // that was faster than the two passes at 720 x 480 and 1920 x 1080 on the
 // machine the README names. Beyond, the horizontal sums, which both ways
@@ -34,45 +63,93 @@ void GuardedPass(const PassJob& job) {
 // at N = 1.
 constexpr int kSse2FusedTaps = sizeof(void*) == 8 ? 1 : 4;
 constexpr int kAvx2FusedTaps = 3;
-static_assert(kSse2FusedTaps <= kWideFusedMaxTaps && kAvx2FusedTaps <= kWideFusedMaxTaps);
+constexpr int kAvx512FusedTaps = 3;
+static_assert(kSse2FusedTaps <= kWideFusedMaxTaps && kAvx2FusedTaps <= kWideFusedMaxTaps &&
+              kAvx512FusedTaps <= kWideFusedMaxTaps);
 
 constexpr Engine kEngines[] = {
-    {"scalar", 0, {HorizontalPassScalar, VerticalPassScalar, nullptr}},
-    {"mmx",
-     kCpuCapsMmx,
-     {GuardedPass<HorizontalPassMmx, HorizontalPassScalar, true>,
-      GuardedPass<VerticalPassMmx, VerticalPassScalar, false>, ClearMmxState}},
+    Entry("portable", 0, InstructionSet::Base, "core/pass_scalar.cpp", Arithmetic::Portable, nullptr,
+          kBothFrontEnds, PortablePasses()),
+    // MMX leaves the processor in MMX state: cleared after the passes. The
+    // 64-bit front end never offers it (every 64-bit processor has SSE).
+    Entry("mmx", kCpuCapsMmx, InstructionSet::Mmx, "simd/pass_mmx.cpp", Arithmetic::Mmx, nullptr, kFrontEndAuf,
+          VectorPasses<HorizontalPassMmx, VerticalPassMmx>(ClearMmxState)),
     // Chosen on the SSE bit alone, which the probe never reports without
-    // MMX.
-    {"sse",
-     kCpuCapsSse,
-     {GuardedPass<HorizontalPassSse, HorizontalPassScalar, true>,
-      GuardedPass<VerticalPassSse, VerticalPassScalar, false>, ClearMmxState}},
+    // MMX. Its conversions use the MMX registers too.
+    Entry("sse", kCpuCapsSse, InstructionSet::Sse, "simd/pass_sse.cpp", Arithmetic::Sse, nullptr, kBothFrontEnds,
+          VectorPasses<HorizontalPassSse, VerticalPassSse>(ClearMmxState)),
     // The same arithmetic as "sse", output for output, at the width of
-    // SSE2 and of AVX2 registers; faster, so preferred where they can run.
+    // SSE2, AVX2 and AVX-512 registers; faster, so preferred where they can
+    // run.
     // They use no MMX register: nothing to clear after them.
-    {"sse2",
-     kCpuCapsSse | kCpuCapsSse2,
-     {GuardedPass<HorizontalPassSse2, HorizontalPassScalar, true>,
-      GuardedPass<VerticalPassSse2, VerticalPassScalar, false>, nullptr, FusedPassesSse2, kSse2FusedTaps}},
-    {"avx2",
-     kCpuCapsSse | kCpuCapsSse2 | kCpuCapsAvx2,
-     {GuardedPass<HorizontalPassAvx2, HorizontalPassScalar, true>,
-      GuardedPass<VerticalPassAvx2, VerticalPassScalar, false>, nullptr, FusedPassesAvx2, kAvx2FusedTaps}},
+    Entry("sse2", kCpuCapsSse | kCpuCapsSse2, InstructionSet::Sse2, "simd/pass_sse2.cpp", Arithmetic::Sse, "sse",
+          kBothFrontEnds,
+          VectorPasses<HorizontalPassSse2, VerticalPassSse2>(nullptr, FusedPassesSse2, kSse2FusedTaps)),
+    Entry("avx2", kCpuCapsSse | kCpuCapsSse2 | kCpuCapsAvx2, InstructionSet::Avx2, "simd/pass_avx2.cpp",
+          Arithmetic::Sse, "sse", kBothFrontEnds,
+          VectorPasses<HorizontalPassAvx2, VerticalPassAvx2>(nullptr, FusedPassesAvx2, kAvx2FusedTaps)),
+    Entry("avx512", kCpuCapsSse | kCpuCapsSse2 | kCpuCapsAvx2 | kCpuCapsAvx512, InstructionSet::Avx512,
+          "simd/pass_avx512.cpp", Arithmetic::Sse, "sse", kBothFrontEnds,
+          VectorPasses<HorizontalPassAvx512, VerticalPassAvx512>(nullptr, FusedPassesAvx512, kAvx512FusedTaps)),
 };
 
-static_assert(sizeof kEngines / sizeof kEngines[0] == kEngineCount);
+static_assert(sizeof kEngines / sizeof kEngines[0] <= kMaxEngines);
 
 }  // namespace
 
 std::span<const Engine> Engines() { return kEngines; }
 
 const Engine* FindEngine(std::string_view name) {
+    if (name == "scalar") return &PortableEngine();
     for (const Engine& engine : kEngines)
         if (name == engine.name) return &engine;
     return nullptr;
 }
 
 const Engine& PortableEngine() { return kEngines[0]; }
+
+const Engine& ChooseEngine(unsigned frontEnd, bool simd, int features) {
+    const Engine* chosen = nullptr;
+    for (const Engine& engine : kEngines) {
+        if ((engine.frontEnds & frontEnd) == 0 || engine.samples != Samples::Int16) continue;
+        if (chosen == nullptr || (simd && CanRun(engine, features))) chosen = &engine;
+    }
+    return chosen != nullptr ? *chosen : PortableEngine();
+}
+
+std::string FeatureNames(int bits) {
+    std::string names;
+    int listed = 0, total = 0;
+    for (const CpuFeature& feature : kCpuFeatures)
+        if ((bits & feature.bit) != 0) ++total;
+    for (const CpuFeature& feature : kCpuFeatures) {
+        if ((bits & feature.bit) == 0) continue;
+        if (listed > 0) names += listed + 1 == total ? " and " : ", ";
+        names += feature.name;
+        ++listed;
+    }
+    return names.empty() ? "none" : names;
+}
+
+const char* ArithmeticName(Arithmetic arithmetic) {
+    switch (arithmetic) {
+        case Arithmetic::Portable: return "portable";
+        case Arithmetic::Mmx: return "mmx";
+        case Arithmetic::Sse: return "sse";
+    }
+    return "?";
+}
+
+const char* InstructionSetName(InstructionSet isa) {
+    switch (isa) {
+        case InstructionSet::Base: return "base";
+        case InstructionSet::Mmx: return "mmx";
+        case InstructionSet::Sse: return "sse";
+        case InstructionSet::Sse2: return "sse2";
+        case InstructionSet::Avx2: return "avx2";
+        case InstructionSet::Avx512: return "avx512";
+    }
+    return "?";
+}
 
 }  // namespace lowpass

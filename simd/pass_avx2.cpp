@@ -1,13 +1,13 @@
 // The SSE engine's arithmetic on AVX2 registers: eight float32 lanes.
 // Built with AVX2 enabled in this file only (never FMA: every product is
-// rounded before it is added); see pass_sse_wide_body.h for how each output
-// is computed.
+// rounded before it is added); how each output is computed is said in
+// wide_across.h, wide_down.h and wide_fused.h.
 #include <immintrin.h>
 
 #include <cstdint>
 
 #include "simd/pass_sse_wide.h"
-#include "simd/pass_sse_wide_body.h"
+#include "simd/wide_fused.h"
 
 namespace lowpass {
 
@@ -19,6 +19,8 @@ struct Avx2Vectors {
     // Vectors summed side by side: as many as the registers hold (eight YMM
     // registers in 32-bit code, sixteen in 64-bit code).
     static constexpr int kInFlight = sizeof(void*) == 8 ? 8 : 4;
+    static constexpr int kDownInFlight = kInFlight;
+    static constexpr int kDownInFlightLong = kInFlight;
 
     static Vec Load(const float* p) { return _mm256_loadu_ps(p); }
     static void Store(float* p, Vec v) { _mm256_storeu_ps(p, v); }
@@ -29,7 +31,8 @@ struct Avx2Vectors {
     static Vec Add(Vec a, Vec b) { return _mm256_add_ps(a, b); }
 
     // Eight int16 samples to eight float32 values (exact).
-    static void Widen8(float* out, const std::int16_t* in) {
+    static constexpr int kWidenStep = 8;
+    static void WidenStep(float* out, const std::int16_t* in) {
         const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
         _mm256_storeu_ps(out, _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(s)));
     }

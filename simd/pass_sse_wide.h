@@ -1,5 +1,5 @@
 // Faster implementations of the SSE engine's arithmetic, at the full width
-// of SSE2 and AVX2 registers. Every output sample is the one the reference
+// of SSE2, AVX2 and AVX-512 registers. Every output sample is the one the reference
 // SSE passes (pass_sse.h) give, for every input and every rounding mode:
 // the same float32 products, the same order of additions per output, the
 // same edge weights, 0.5 where it enters there, the conversion under the
@@ -27,6 +27,12 @@ void FusedPassesSse2(const FusedJob& job);
 void HorizontalPassAvx2(const PassJob& job);
 void VerticalPassAvx2(const PassJob& job);
 void FusedPassesAvx2(const FusedJob& job);
+
+// AVX-512 (F, BW and VL): sixteen float32 lanes; needs the processor's
+// AVX-512 and the operating system's saving of the ZMM and mask registers.
+void HorizontalPassAvx512(const PassJob& job);
+void VerticalPassAvx512(const PassJob& job);
+void FusedPassesAvx512(const FusedJob& job);
 
 // The fused passes (FusedJob) give the samples of the horizontal pass
 // followed by the vertical pass, for 1 <= N <= kWideFusedMaxTaps and a

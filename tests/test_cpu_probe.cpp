@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "simd/cpu_probe.h"
 
@@ -131,6 +132,7 @@ namespace {
 
 constexpr std::uint32_t kMmx = 1u << 23, kSse = 1u << 25, kSse2 = 1u << 26;
 constexpr std::uint32_t kOsxsave = 1u << 27, kAvx = 1u << 28, kF16c = 1u << 29, kAvx2 = 1u << 5;
+constexpr std::uint32_t kAvx512F = 1u << 16, kAvx512Bw = 1u << 30, kAvx512Vl = 1u << 31;
 
 struct FakeCpu {
     std::uint32_t edx, ecx, maxLeaf, leaf7Ebx, xcr0;
@@ -158,12 +160,21 @@ const CpuProbeOps kFakeOps{
 // YMM state enabled.
 FakeCpu Everything() { return FakeCpu{kMmx | kSse | kSse2, kOsxsave | kAvx, 13, kAvx2, 0x7, SseTrial::Completed, 0, 0}; }
 
+// The same with AVX-512 F, BW and VL, and the whole vector state enabled
+// (XCR0 bits 0, 1, 2, 5, 6, 7).
+FakeCpu EverythingWithAvx512() {
+    FakeCpu cpu = Everything();
+    cpu.leaf7Ebx |= kAvx512F | kAvx512Bw | kAvx512Vl;
+    cpu.xcr0 = 0xe7;
+    return cpu;
+}
+
 struct Wide {
-    int sse2, avx2;
+    int sse2, avx2, avx512;
 };
 Wide ProbeWide(const FakeCpu& cpu) {
     fake = cpu;
-    return Wide{lowpass::HasUsableSse2(kFakeOps), lowpass::HasUsableAvx2(kFakeOps)};
+    return Wide{lowpass::HasUsableSse2(kFakeOps), lowpass::HasUsableAvx2(kFakeOps), lowpass::HasUsableAvx512(kFakeOps)};
 }
 
 }  // namespace
@@ -252,12 +263,71 @@ TEST(WideSseProbe, F16cNeedsItsBitAndTheAvxStateButNotAvx2) {
     EXPECT_EQ(lowpass::HasUsableF16c(kFakeOps), 0);
 }
 
+TEST(WideSseProbe, Avx512NeedsFBwVlAndTheWholeVectorStateEnabledByTheSystem) {
+    const Wide all = ProbeWide(EverythingWithAvx512());
+    EXPECT_EQ(all.avx512, 1);
+    EXPECT_EQ(all.avx2, 1);
+    EXPECT_EQ(ProbeWide(Everything()).avx512, 0) << "AVX2 only";
+    // Each of F, BW and VL missing.
+    for (std::uint32_t bit : {kAvx512F, kAvx512Bw, kAvx512Vl}) {
+        FakeCpu cpu = EverythingWithAvx512();
+        cpu.leaf7Ebx &= ~bit;
+        const Wide wide = ProbeWide(cpu);
+        EXPECT_EQ(wide.avx512, 0) << "leaf 7 EBX without bit " << bit;
+        EXPECT_EQ(wide.avx2, 1);
+    }
+    // The system does not save the mask registers (bit 5), the upper halves
+    // of ZMM0-15 (bit 6) or ZMM16-31 (bit 7): AVX2 still runs, AVX-512 not.
+    for (std::uint32_t missing : {1u << 5, 1u << 6, 1u << 7}) {
+        FakeCpu cpu = EverythingWithAvx512();
+        cpu.xcr0 &= ~missing;
+        const Wide wide = ProbeWide(cpu);
+        EXPECT_EQ(wide.avx512, 0) << "XCR0 " << cpu.xcr0;
+        EXPECT_EQ(wide.avx2, 1) << "XCR0 " << cpu.xcr0;
+    }
+    // Nor without what AVX2 needs: the YMM state, AVX2 itself, OSXSAVE (then
+    // XGETBV is not executed), leaf 7 (then it is not asked), usable SSE.
+    FakeCpu cpu = EverythingWithAvx512();
+    cpu.xcr0 = 0xe3;
+    EXPECT_EQ(ProbeWide(cpu).avx512, 0) << "XCR0 without the YMM state";
+    cpu = EverythingWithAvx512();
+    cpu.leaf7Ebx &= ~kAvx2;
+    EXPECT_EQ(ProbeWide(cpu).avx512, 0) << "AVX-512 without AVX2";
+    cpu = EverythingWithAvx512();
+    cpu.ecx = kAvx;
+    EXPECT_EQ(ProbeWide(cpu).avx512, 0) << "no OSXSAVE";
+    EXPECT_EQ(fake.xgetbvAsked, 0);
+    cpu = EverythingWithAvx512();
+    cpu.maxLeaf = 6;
+    EXPECT_EQ(ProbeWide(cpu).avx512, 0) << "no leaf 7";
+    EXPECT_EQ(fake.leaf7Asked, 0);
+    cpu = EverythingWithAvx512();
+    cpu.trial = SseTrial::IllegalInstruction;
+    EXPECT_EQ(ProbeWide(cpu).avx512, 0) << "SSE state not enabled";
+    // And the composed word: every bit with everything, none beyond AVX2
+    // with the ZMM state missing.
+    fake = EverythingWithAvx512();
+    EXPECT_EQ(lowpass::ProbeFeatures(kFakeOps), lowpass::kCpuCapsMmx | lowpass::kCpuCapsSse | lowpass::kCpuCapsSse2 |
+                                                    lowpass::kCpuCapsAvx2 | lowpass::kCpuCapsAvx512);
+    fake.xcr0 = 0x07;
+    EXPECT_EQ(lowpass::ProbeFeatures(kFakeOps),
+              lowpass::kCpuCapsMmx | lowpass::kCpuCapsSse | lowpass::kCpuCapsSse2 | lowpass::kCpuCapsAvx2);
+}
+
 TEST(WideSseProbe, MatchesTheProcessorTheRunWasStartedOn) {
     // The emulated-processor runs name what the probe must find:
-    // LOWPASS_EXPECT_SSE_IMPLEMENTATIONS is "none", "sse2" or "sse2,avx2".
+    // LOWPASS_EXPECT_SSE_IMPLEMENTATIONS is "none", "sse2", "sse2,avx2" or
+    // "sse2,avx2,avx512".
     const char* expected = std::getenv("LOWPASS_EXPECT_SSE_IMPLEMENTATIONS");
-    const int sse2 = lowpass::HasUsableSse2(), avx2 = lowpass::HasUsableAvx2();
-    const std::string found = sse2 ? (avx2 ? "sse2,avx2" : "sse2") : (avx2 ? "avx2 without sse2" : "none");
+    std::string found;
+    for (const auto& [usable, name] : {std::pair{lowpass::HasUsableSse2(), "sse2"},
+                                       std::pair{lowpass::HasUsableAvx2(), "avx2"},
+                                       std::pair{lowpass::HasUsableAvx512(), "avx512"}})
+        if (usable) {
+            if (!found.empty()) found += ',';
+            found += name;
+        }
+    if (found.empty()) found = "none";
     std::printf("[ probe ] faster SSE implementations usable here: %s\n", found.c_str());
     if (expected == nullptr || *expected == '\0')
         GTEST_SKIP() << "LOWPASS_EXPECT_SSE_IMPLEMENTATIONS is not set: no processor named for this run";

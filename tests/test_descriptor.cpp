@@ -13,6 +13,7 @@
 #include "plugin/plugin_state.h"
 #include "simd/cpu_probe.h"
 #include "tests/support/engine_procs.h"
+#include "tests/support/random_seed.h"
 #include "tools/standin_host/stand_in_host.h"
 
 using lowpass::kernelCache;
@@ -150,7 +151,8 @@ TEST_F(Descriptor, FirstFrameAfterLoadPassesThroughUntilFirstUpdate) {
     GetFilterTable();
 
     FramePair frames(720, 480, 724, 482);
-    frames.edit.FillRandom(17, -3000, 6000);
+    const lowpass::testing::TestSeed seed(17);
+    frames.edit.FillRandom(seed, -3000, 6000);
     GuardedFrame source(720, 480, 724, 482, 3);
     source.CopyPicture(frames.edit);
     EXPECT_EQ(host.filter.func_proc(&host.filter, &frames.info), TRUE);

@@ -1,21 +1,21 @@
 // One harness for every implementation of the passes, checkasm-style: each
-// implementation is run against the model it must equal byte for byte on
-// many random frames, sizes, strides and tables, with sentinels around
-// every buffer and frames that end (or start) right at an inaccessible
-// page; as random bands of its lines; through the plug-in's frame entry;
-// and, for the vector arithmetic, against the portable engine within the
-// measured distance. A mismatch names the first differing sample, its
-// position and its inputs.
+// engine of the registry (simd/engines.cpp) is run against the model it
+// must equal byte for byte on many random frames, sizes, strides and
+// tables, with sentinels around every buffer and frames that end (or
+// start) right at an inaccessible page; as random bands of its lines;
+// through the plug-in's frame entry; and, for the vector arithmetic,
+// against the portable engine within the measured distance. A mismatch
+// names the first differing sample, its position and its inputs.
 //
-// Adding an implementation is one entry of kImplementations: its name, what
-// the processor must offer, its two passes (and what runs after them), the
-// model it must equal (a plain model of its own arithmetic, or a reference
-// implementation), and which table form it reads: the faster
-// implementations of the SSE arithmetic ("sse2", "avx2") must equal the
-// reference SSE passes. An implementation the processor cannot run is skipped with a message that
-// says why. The checks through the plug-in's frame entry run for the names
-// the plug-in's engine table has; the distance to the portable engine for
-// every implementation that reads the MMX or float tables.
+// What each engine is checked against comes from its entry: the engine it
+// is declared the same as (the faster implementations of the SSE
+// arithmetic must equal the reference SSE passes), or else the plain model
+// of its arithmetic (test_pass_scalar.cpp, test_pass_mmx.cpp,
+// test_pass_sse.cpp), which also says which table form it reads. An engine
+// the processor cannot run is skipped with a message that says why. The
+// checks through the plug-in's frame entry run for the engines the 1.x
+// plug-in may use; the distance to the portable engine for every engine
+// that reads the MMX or float tables.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -38,10 +38,8 @@
 #include "simd/cpu_probe.h"
 #include "simd/engines.h"
 #include "simd/mmx_state.h"
-#include "simd/pass_mmx.h"
-#include "simd/pass_sse.h"
-#include "simd/pass_sse_wide.h"
 #include "tests/support/pass_check.h"
+#include "tests/support/random_seed.h"
 #include "tests/support/tight_frame.h"
 #include "tools/standin_host/stand_in_host.h"
 
@@ -64,33 +62,51 @@ using lowpass::testing::TightFrame;
 enum class Taps { Fixed, Mmx, Float };
 
 struct Implementation {
-    const char* name;  // an engine of the plug-in's table, or an implementation of one's arithmetic
+    const char* name;  // the engine's name in the registry
     int needs;         // capability bits the processor must offer
     PassPair passes;   // lines of at least 2N + 1 samples (any length when anyLength); both at once up to
                        // passes.fusedTaps where passes.fused is set
     PassPair model;    // what the passes must equal, byte for byte
     Taps taps;
-    bool anyLength;  // takes lines shorter than the kernel (the portable arithmetic)
+    bool anyLength;         // takes lines shorter than the kernel (the portable arithmetic)
+    bool modelIsAnEngine;   // the model is another engine (which follows the rounding control as it does)
+    unsigned frontEnds;     // which front ends may choose it
 };
 
 namespace t = lowpass::testing;
 
-const Implementation kImplementations[] = {
-    {"scalar", 0, {lowpass::HorizontalPassScalar, lowpass::VerticalPassScalar, nullptr},
-     {t::ScalarModelAcross, t::ScalarModelDown, nullptr}, Taps::Fixed, true},
-    {"mmx", lowpass::kCpuCapsMmx, {lowpass::HorizontalPassMmx, lowpass::VerticalPassMmx, lowpass::ClearMmxState},
-     {t::MmxModelAcross, t::MmxModelDown, nullptr}, Taps::Mmx, false},
-    {"sse", lowpass::kCpuCapsSse, {lowpass::HorizontalPassSse, lowpass::VerticalPassSse, lowpass::ClearMmxState},
-     {t::SseModelAcross, t::SseModelDown, nullptr}, Taps::Float, false},
-    {"sse2", lowpass::kCpuCapsSse | lowpass::kCpuCapsSse2,
-     {lowpass::HorizontalPassSse2, lowpass::VerticalPassSse2, nullptr, lowpass::FusedPassesSse2,
-      lowpass::kWideFusedMaxTaps},
-     {lowpass::HorizontalPassSse, lowpass::VerticalPassSse, lowpass::ClearMmxState}, Taps::Float, false},
-    {"avx2", lowpass::kCpuCapsSse | lowpass::kCpuCapsSse2 | lowpass::kCpuCapsAvx2,
-     {lowpass::HorizontalPassAvx2, lowpass::VerticalPassAvx2, nullptr, lowpass::FusedPassesAvx2,
-      lowpass::kWideFusedMaxTaps},
-     {lowpass::HorizontalPassSse, lowpass::VerticalPassSse, lowpass::ClearMmxState}, Taps::Float, false},
-};
+// The plain model of each arithmetic, as passes.
+PassPair ModelOf(lowpass::Arithmetic arithmetic) {
+    switch (arithmetic) {
+        case lowpass::Arithmetic::Portable: return PassPair{t::ScalarModelAcross, t::ScalarModelDown, nullptr};
+        case lowpass::Arithmetic::Mmx: return PassPair{t::MmxModelAcross, t::MmxModelDown, nullptr};
+        case lowpass::Arithmetic::Sse: return PassPair{t::SseModelAcross, t::SseModelDown, nullptr};
+    }
+    return PassPair{};
+}
+
+Taps TapsOf(lowpass::Arithmetic arithmetic) {
+    switch (arithmetic) {
+        case lowpass::Arithmetic::Portable: return Taps::Fixed;
+        case lowpass::Arithmetic::Mmx: return Taps::Mmx;
+        case lowpass::Arithmetic::Sse: return Taps::Float;
+    }
+    return Taps::Fixed;
+}
+
+// Every engine of the registry that filters int16 frames, with its model.
+std::vector<Implementation> AllImplementations() {
+    std::vector<Implementation> all;
+    for (const lowpass::Engine& engine : lowpass::Engines()) {
+        if (engine.samples != lowpass::Samples::Int16) continue;
+        const lowpass::Engine* reference = engine.sameAs != nullptr ? lowpass::FindEngine(engine.sameAs) : nullptr;
+        all.push_back(Implementation{engine.name, engine.needs, engine.unguarded,
+                                     reference != nullptr ? reference->unguarded : ModelOf(engine.arithmetic),
+                                     TapsOf(engine.arithmetic), engine.arithmetic == lowpass::Arithmetic::Portable,
+                                     reference != nullptr, engine.frontEnds});
+    }
+    return all;
+}
 
 void PrintTo(const Implementation& implementation, std::ostream* out) { *out << implementation.name; }
 
@@ -98,7 +114,7 @@ std::string NameOf(const ::testing::TestParamInfo<Implementation>& info) { retur
 
 std::vector<Implementation> Select(bool (*keep)(const Implementation&)) {
     std::vector<Implementation> kept;
-    for (const Implementation& implementation : kImplementations)
+    for (const Implementation& implementation : AllImplementations())
         if (keep(implementation)) kept.push_back(implementation);
     return kept;
 }
@@ -405,8 +421,9 @@ protected:
         if (!missing.empty()) GTEST_SKIP() << missing;
     }
 
-    void RandomCases(bool across, std::uint32_t seed) {
+    void RandomCases(bool across, std::uint32_t fixedSeed) {
         const Implementation& implementation = GetParam();
+        const t::TestSeed seed(fixedSeed);
         Lcg rng(seed);
         const int cases = RandomCaseCount(600);
         int tight = 0;
@@ -435,7 +452,8 @@ TEST_P(EnginePasses, EveryKernelSizeAtSmallestAndAwkwardSizes) {
     // partial column group and sample group) and rows of 33 and 853 pixels;
     // three kinds of frame.
     const Implementation& implementation = GetParam();
-    Lcg rng(99);
+    const t::TestSeed seed(99);
+    Lcg rng(seed);
     auto sweep = [&](int n, bool across, int length, int other, BufferKind kind, int slack) {
         const int w = across ? length : other, h = across ? other : length;
         const CaseShape shape{w, h, w + slack, h, kind};
@@ -488,7 +506,8 @@ TEST_P(EnginePasses, BandsInAnyOrderGiveTheWholePassAndWriteOnlyTheirLines) {
     // nothing else (the lines of other bands keep a marker until their band
     // runs).
     const Implementation& implementation = GetParam();
-    Lcg rng(4401);
+    const t::TestSeed seed(4401);
+    Lcg rng(seed);
     const int cases = std::min(RandomCaseCount(200), 200);
     for (int i = 0; i < cases; ++i) {
         const bool across = i % 2 == 0;
@@ -545,7 +564,8 @@ TEST_P(EnginePasses, LongRowsAndFramesOfManyStripsAndRowBlocks) {
     // segment's end; frames wide and tall enough for several strips and
     // blocks, with bands that start and end anywhere.
     const Implementation& implementation = GetParam();
-    Lcg rng(4103);
+    const t::TestSeed seed(4103);
+    Lcg rng(seed);
     int cases = 0;
     for (int n : {1, 3, 8, 15}) {
         for (int w : {1024 + 2 * n - 1, 1024 + 2 * n, 1024 + 2 * n + 1, 1920}) {
@@ -568,7 +588,7 @@ TEST_P(EnginePasses, LongRowsAndFramesOfManyStripsAndRowBlocks) {
     std::printf("[ %s long rows, tall frames ] %d cases equal the model\n", implementation.name, cases);
 }
 
-INSTANTIATE_TEST_SUITE_P(Implementations, EnginePasses, ::testing::ValuesIn(kImplementations), NameOf);
+INSTANTIATE_TEST_SUITE_P(Implementations, EnginePasses, ::testing::ValuesIn(AllImplementations()), NameOf);
 
 // ---------------------------------------------------------------------------
 // The float arithmetic at its limits: the conversion under the thread's
@@ -580,7 +600,7 @@ bool ReadsFloatTaps(const Implementation& implementation) { return implementatio
 // rounding control as it does), not against a plain model (which rounds to
 // nearest whatever the control says).
 bool ChecksAgainstAnImplementation(const Implementation& implementation) {
-    return implementation.taps == Taps::Float && implementation.model.horizontal == lowpass::HorizontalPassSse;
+    return implementation.taps == Taps::Float && implementation.modelIsAnEngine;
 }
 
 // The thread's MXCSR, read and written with the plain instructions (this
@@ -657,10 +677,12 @@ TEST_P(FloatRounding, ConversionFollowsTheThreadsRoundingControl) {
     const Implementation& implementation = GetParam();
     const int cases = RandomCaseCount(150);
     long long changed[3] = {0, 0, 0};
+    // Case i's shape and taps, samples, and model frames from three streams.
+    const t::TestSeed seed(7100);
     for (int i = 0; i < cases; ++i) {
         const bool across = i % 2 == 0;
         const int n = 1 + i / 2 % 15;
-        Lcg shapes(7100 + static_cast<std::uint32_t>(i));
+        Lcg shapes(seed + static_cast<std::uint32_t>(i));
         const CaseShape shape = RandomShape(shapes, n, across, false);
         PassTables tables;
         for (int k = 0; k <= 2 * n; ++k) {
@@ -668,14 +690,14 @@ TEST_P(FloatRounding, ConversionFollowsTheThreadsRoundingControl) {
             for (int lane = 0; lane < 4; ++lane) tables.tables.sseTaps[k][lane] = tap;
         }
         const int w = shape.w, h = shape.h;
-        Lcg samples(7200 + static_cast<std::uint32_t>(i));
+        Lcg samples(seed + 100 + static_cast<std::uint32_t>(i));
         const Picture input = RandomPicture(samples, w, h);
         GuardedFrame source(w, h, w, h, 1), nearest(w, h, w, h, 2);
         Fill(source, input);
         RunPair(implementation.passes, across, tables.Job(source.data(), nearest.data(), w, h, w, n, across));
         for (int m = 0; m < 3; ++m) {
             RoundingMode mode(kRoundingModes[m].bits);
-            Lcg rng(7300 + static_cast<std::uint32_t>(i));
+            Lcg rng(seed + 200 + static_cast<std::uint32_t>(i));
             ASSERT_TRUE(MatchesModel(implementation, across, shape, tables, n, rng,
                                      std::string("rounding ") + kRoundingModes[m].name + ", case " + std::to_string(i)));
             GuardedFrame rounded(w, h, w, h, 3);
@@ -787,7 +809,7 @@ protected:
                                  ", " + std::to_string(bands) + " bands, " + BufferKindName(shape.kind) + " frames, " +
                                  (rounding < 0 ? "round to nearest" : kRoundingModes[rounding].name) + "\n  across: " +
                                  across + "\n  down: " + down;
-        const int blockRows = lowpass::FusedBlocksFor(h, n).rows;
+        const lowpass::FusedBlocks blocks(h, n);
         if (frame.edit != edit.data() || frame.temp != temp.data())
             return ::testing::AssertionFailure() << what << ": the result is not in the buffer that was edit";
         for (int y = 0; y < h; ++y)
@@ -800,7 +822,7 @@ protected:
                                << "): " << got << ", the two passes " << want << " (horizontal pass there "
                                << Channel(modelMiddle.at(x, y), c) << ")\n  column of horizontal results: "
                                << DescribeLine(PictureOf(modelMiddle, w, h).Line(false, x, c), y, n);
-                    const bool nearBoundary = lowpass::NearBlockBoundary(y, h, n, blockRows);
+                    const bool nearBoundary = blocks.NearBoundary(y);
                     if (!nearBoundary && Channel(temp.at(x, y), c) != marker.at(x, y, c))
                         return ::testing::AssertionFailure()
                                << what << ": temp written at (x=" << x << ", y=" << y << "), a row far from every "
@@ -824,7 +846,8 @@ TEST_P(EngineFused, EqualsTheTwoPassesOfTheModel) {
     // order; now and then another rounding mode.
     const Implementation& implementation = GetParam();
     const int largest = implementation.passes.fusedTaps;
-    Lcg rng(6601);
+    const t::TestSeed seed(6601);
+    Lcg rng(seed);
     int cases = 0;
     for (int n = 1; n <= largest; ++n) {
         const int heights[] = {2 * n + 1, 4 * n + 1, 4 * n + 2, 128, 129 + 2 * n, 383, rng.Range(384, 500),
@@ -849,11 +872,12 @@ TEST_P(EngineFused, EqualsTheTwoPassesOfTheModel) {
 TEST_P(EngineFused, EveryBandCountGivesTheSameFrame) {
     // Four blocks, 1 to 8 bands (some with no block, some with one, the
     // blocks in random order), rows of several strips.
-    Lcg rng(6602);
+    const t::TestSeed seed(6602);
+    Lcg rng(seed);
     for (int bands = 1; bands <= 8; ++bands) {
         const int n = 1 + (bands - 1) % GetParam().passes.fusedTaps;
         const CaseShape shape{641, 520, 650, 520, BufferKind::TightEnd};
-        ASSERT_EQ(lowpass::FusedBlocksFor(shape.h, n).count, 4);
+        ASSERT_EQ(lowpass::FusedBlocks(shape.h, n).count(), 4);
         ASSERT_TRUE(Check(shape, n, bands, -1, rng));
     }
 }
@@ -864,7 +888,8 @@ TEST_P(EngineFused, SaturatesWhereAnExtremeSampleIsInReach) {
     // samples among small ones, some within reach of a strip's first
     // outputs from the strip before, must still saturate the sums they
     // reach. Rows of many strips, every N.
-    Lcg rng(6603);
+    const t::TestSeed seed(6603);
+    Lcg rng(seed);
     for (int n = 1; n <= GetParam().passes.fusedTaps; ++n) {
         const CaseShape shape{1920, 100, 1920, 100, BufferKind::Guarded};
         ASSERT_TRUE(Check(shape, n, 1, -1, rng, true));
@@ -874,11 +899,11 @@ TEST_P(EngineFused, SaturatesWhereAnExtremeSampleIsInReach) {
 INSTANTIATE_TEST_SUITE_P(Implementations, EngineFused, ::testing::ValuesIn(Select(HasFusedPasses)), NameOf);
 
 // ---------------------------------------------------------------------------
-// Through the plug-in's frame entry, for the implementations that are
-// engines of the plug-in's table.
+// Through the plug-in's frame entry, for the engines the 1.x plug-in may
+// use.
 
 bool IsPlugInEngine(const Implementation& implementation) {
-    return lowpass::FindEngine(implementation.name) != nullptr;
+    return (implementation.frontEnds & lowpass::kFrontEndAuf) != 0;
 }
 
 class EngineDriver : public ::testing::TestWithParam<Implementation> {
@@ -914,7 +939,8 @@ protected:
         lowpass::windowWeights = lowpass::kBlackmanWindow;
         lowpass::InvalidateKernelCache(lowpass::kernelCache);
         FramePair frames(w, h, maxW, maxH);
-        frames.edit.FillRandom(static_cast<std::uint32_t>(w * 31 + h), -2048, 4096);
+        const t::TestSeed seed(static_cast<std::uint32_t>(w * 31 + h));
+        frames.edit.FillRandom(seed, -2048, 4096);
         GuardedFrame source(w, h, maxW, maxH, 9);
         source.CopyPicture(frames.edit);
 
@@ -991,7 +1017,8 @@ TEST_P(EngineDriver, DamagedNegativeTargetIsTakenAsZero) {
     // other front ends call with their own settings.
     const int w = 64, h = 64, stride = 67, n = 15;
     lowpass::windowWeights = lowpass::kRectangularWindow;
-    Lcg rng(17);
+    const t::TestSeed seed(17);
+    Lcg rng(seed);
     Picture steps{w, h, {}}, random{w, h, {}};
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
@@ -1076,7 +1103,8 @@ protected:
 
 TEST_P(EngineBound, StaysWithinTheMeasuredDistanceOfThePortableEngine) {
     const Implementation& implementation = GetParam();
-    Lcg rng(5501);
+    const t::TestSeed seed(5501);
+    Lcg rng(seed);
     const int frames = RandomCaseCount(240);
     int lowest[lowpass::kMaxTaps + 1] = {}, highest[lowpass::kMaxTaps + 1] = {};
     for (int i = 0; i < frames; ++i) {

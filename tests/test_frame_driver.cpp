@@ -9,6 +9,7 @@
 #include "core/pass_scalar.h"
 #include "plugin/frame_proc.h"
 #include "plugin/plugin_state.h"
+#include "tests/support/random_seed.h"
 #include "tools/standin_host/stand_in_host.h"
 
 using lowpass::kernelCache;
@@ -44,7 +45,14 @@ void LogVertical(const lowpass::PassJob& job) {
 }
 void LogAfter() { ++passLog.afterPasses; }
 
-const lowpass::Engine kLoggingEngine{"logging", 0, {LogHorizontal, LogVertical, LogAfter}};
+lowpass::Engine LoggingEngine() {
+    lowpass::Engine engine{};
+    engine.name = "logging";
+    engine.passes = lowpass::PassPair{LogHorizontal, LogVertical, LogAfter};
+    engine.unguarded = engine.passes;
+    return engine;
+}
+const lowpass::Engine kLoggingEngine = LoggingEngine();
 
 // The host's func_proc with the logging engine.
 BOOL RunDriver(StandInHost& host, FramePair& frames) {
@@ -78,7 +86,8 @@ protected:
 
 TEST_F(FrameDriver, FrameAtTargetSizeRunsNoPassAndKeepsPointers) {
     FramePair frames(320, 240, 330, 244);
-    frames.edit.FillRandom(1, -2048, 4096);
+    const lowpass::testing::TestSeed seed(1);
+    frames.edit.FillRandom(seed, -2048, 4096);
     EXPECT_EQ(RunDriver(host, frames), TRUE);
     EXPECT_EQ(passLog.order, "");
     EXPECT_EQ(passLog.afterPasses, 1);
@@ -92,7 +101,8 @@ TEST_F(FrameDriver, FrameAtTargetSizeRunsNoPassAndKeepsPointers) {
 
 TEST_F(FrameDriver, WiderOnlyRunsOneHorizontalPassIntoTemp) {
     FramePair frames(321, 240, 325, 241);
-    frames.edit.FillRandom(2, -2048, 4096);
+    const lowpass::testing::TestSeed seed(2);
+    frames.edit.FillRandom(seed, -2048, 4096);
     RunDriver(host, frames);
     EXPECT_EQ(passLog.order, "H");
     EXPECT_EQ(passLog.horizontalSource, frames.originalEdit);
@@ -111,7 +121,8 @@ TEST_F(FrameDriver, TallerOnlyRunsOneVerticalPass) {
 
 TEST_F(FrameDriver, BothPassesHorizontalFirstResultBackInEdit) {
     FramePair frames(720, 480, 736, 490);
-    frames.edit.FillRandom(3, -2048, 4096);
+    const lowpass::testing::TestSeed seed(3);
+    frames.edit.FillRandom(seed, -2048, 4096);
     GuardedFrame source(720, 480, 736, 490, 5);
     source.CopyPicture(frames.edit);
     RunDriver(host, frames);
@@ -203,7 +214,8 @@ TEST_F(FrameDriver, ScalarDriverWithZeroWeightsPassesFrameThrough) {
     lowpass::windowWeights = lowpass::WindowWeights{0.0, 0.0, 0.0};
     host.SetTrack(320, 240, 3);
     FramePair frames(641, 482, 650, 490);
-    frames.edit.FillRandom(4, -32768, 32767);
+    const lowpass::testing::TestSeed seed(4);
+    frames.edit.FillRandom(seed, -32768, 32767);
     GuardedFrame source(641, 482, 650, 490, 6);
     source.CopyPicture(frames.edit);
     EXPECT_EQ(lowpass::ProcPortable(&host.filter, &frames.info), TRUE);
@@ -219,7 +231,8 @@ TEST_F(FrameDriver, ScalarDriverFiltersTinyFramesBelowKernelSize) {
     host.SetTrack(0, 0, 15);
     for (auto [w, h] : {std::pair{1, 1}, std::pair{1, 7}, std::pair{9, 1}, std::pair{2, 2}}) {
         FramePair frames(w, h, w + 3, h + 2);
-        frames.edit.FillRandom(static_cast<std::uint32_t>(w * 10 + h), 0, 4096);
+        const lowpass::testing::TestSeed seed(static_cast<std::uint32_t>(w * 10 + h));
+        frames.edit.FillRandom(seed, 0, 4096);
         RunDriver(host, frames);
         EXPECT_EQ(passLog.order, "HV");
         std::string where;

@@ -18,6 +18,7 @@
 #include "simd/cpu_probe.h"
 #include "simd/engines.h"
 #include "simd/mxcsr.h"
+#include "tests/support/random_seed.h"
 #include "tools/standin_host/stand_in_host.h"
 #include "tools/threads/thread_pool.h"
 
@@ -54,7 +55,7 @@ int BandedCalls(const lowpass::Engine& engine, const Shape& s) {
     const lowpass::PassPair& p = engine.passes;
     const bool across = s.w > s.x, down = s.h > s.y;
     if (across && down && p.fused != nullptr && s.n <= p.fusedTaps && s.w >= 2 * s.n + 1 && s.h >= 2 * s.n + 1)
-        return lowpass::FusedBlocksFor(s.h, s.n).count > 1 ? 2 : 1;
+        return lowpass::FusedBlocks(s.h, s.n).count() > 1 ? 2 : 1;
     return (across ? 1 : 0) + (down ? 1 : 0);
 }
 
@@ -90,7 +91,8 @@ protected:
     std::unique_ptr<FramePair> Filter(const Shape& s) {
         host_->SetTrack(s.x, s.y, s.n);
         auto frames = std::make_unique<FramePair>(s.w, s.h, s.maxW, s.h + 2);
-        frames->edit.FillRandom(static_cast<std::uint32_t>(s.w * 7 + s.h), -2048, 4096);
+        const lowpass::testing::TestSeed seed(static_cast<std::uint32_t>(s.w * 7 + s.h));
+        frames->edit.FillRandom(seed, -2048, 4096);
         EXPECT_EQ(lowpass::FrameProcFor(*engine_)(&host_->filter, &frames->info), TRUE);
         std::string where;
         EXPECT_TRUE(frames->edit.SentinelsIntact(&where)) << where;
@@ -197,7 +199,7 @@ std::string EngineName(const ::testing::TestParamInfo<std::size_t>& info) {
     return lowpass::Engines()[info.param].name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, HostThreads, ::testing::Range<std::size_t>(0, lowpass::kEngineCount), EngineName);
+INSTANTIATE_TEST_SUITE_P(Engines, HostThreads, ::testing::Range<std::size_t>(0, lowpass::Engines().size()), EngineName);
 
 // The float engines round their sums under the calling thread's MXCSR.
 // Round toward zero in the caller: four threads give what one thread gives
@@ -217,7 +219,8 @@ TEST(HostThreadsMxcsr, WorkersConvertUnderTheCallersRoundingMode) {
         const FilterProcFunc proc = lowpass::FrameProcFor(engine);
         auto filter = [&] {
             auto frames = std::make_unique<FramePair>(s.w, s.h, s.maxW, s.h);
-            frames->edit.FillRandom(5, -2048, 4096);
+            const lowpass::testing::TestSeed seed(5);
+            frames->edit.FillRandom(seed, -2048, 4096);
             EXPECT_EQ(proc(&host.filter, &frames->info), TRUE);
             return frames;
         };

@@ -11,9 +11,9 @@
 // excess precision) still rounds each step to float32 (this file is also
 // built with -ffloat-store there).
 //
-// The examples run for each implementation of the arithmetic (the
-// reference passes, SSE2, AVX2); one the processor or system cannot run is
-// skipped and says so.
+// The examples run for each engine of the registry with this arithmetic
+// (the reference passes and their wider implementations); one the
+// processor or system cannot run is skipped and says so.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -25,8 +25,7 @@
 #include "core/kernel.h"
 #include "core/pass_scalar.h"
 #include "simd/cpu_probe.h"
-#include "simd/pass_sse.h"
-#include "simd/pass_sse_wide.h"
+#include "simd/engines.h"
 #include "tests/support/pass_check.h"
 
 using lowpass::KernelTables;
@@ -126,12 +125,15 @@ struct Implementation {
     lowpass::Pass down;
 };
 
-const Implementation kImplementations[] = {
-    {"sse", lowpass::kCpuCapsSse, lowpass::HorizontalPassSse, lowpass::VerticalPassSse},
-    {"sse2", lowpass::kCpuCapsSse | lowpass::kCpuCapsSse2, lowpass::HorizontalPassSse2, lowpass::VerticalPassSse2},
-    {"avx2", lowpass::kCpuCapsSse | lowpass::kCpuCapsSse2 | lowpass::kCpuCapsAvx2, lowpass::HorizontalPassAvx2,
-     lowpass::VerticalPassAvx2},
-};
+// Every engine of the registry with the SSE arithmetic.
+std::vector<Implementation> SseImplementations() {
+    std::vector<Implementation> all;
+    for (const lowpass::Engine& engine : lowpass::Engines())
+        if (engine.samples == lowpass::Samples::Int16 && engine.arithmetic == lowpass::Arithmetic::Sse)
+            all.push_back(Implementation{engine.name, engine.needs, engine.unguarded.horizontal,
+                                         engine.unguarded.vertical});
+    return all;
+}
 
 void PrintTo(const Implementation& implementation, std::ostream* out) { *out << implementation.name; }
 
@@ -288,5 +290,5 @@ TEST_P(SseExamples, BiasPositionMattersInEveryRunOrder) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Implementations, SseExamples, ::testing::ValuesIn(kImplementations),
+INSTANTIATE_TEST_SUITE_P(Implementations, SseExamples, ::testing::ValuesIn(SseImplementations()),
                          [](const ::testing::TestParamInfo<Implementation>& param) { return param.param.name; });

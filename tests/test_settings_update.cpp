@@ -13,6 +13,7 @@
 #include "plugin/plugin_state.h"
 #include "simd/cpu_probe.h"
 #include "tests/support/engine_procs.h"
+#include "tests/support/random_seed.h"
 #include "tools/standin_host/stand_in_host.h"
 
 using lowpass::kernelCache;
@@ -90,7 +91,7 @@ TEST_F(SettingsUpdate, EngineFollowsSimdBoxAndProcessor) {
         FilterProcFunc expected;
     };
     using lowpass::testing::ProcOf;
-    constexpr int kSse2 = lowpass::kCpuCapsSse2, kAvx2 = lowpass::kCpuCapsAvx2;
+    constexpr int kSse2 = lowpass::kCpuCapsSse2, kAvx2 = lowpass::kCpuCapsAvx2, kAvx512 = lowpass::kCpuCapsAvx512;
     const Case cases[] = {
         {1, 3, 0, ProcOf("sse")},    {1, 1, 0, ProcOf("mmx")},    {1, 0, 0, lowpass::ProcPortable},
         {0, 3, 0, lowpass::ProcPortable},  // SIMD off never picks MMX, even with SSE present
@@ -99,7 +100,10 @@ TEST_F(SettingsUpdate, EngineFollowsSimdBoxAndProcessor) {
         {1, 2, 0, ProcOf("sse")},  // SSE bit alone (never produced by the probe) still means SSE
         // The SSE arithmetic on the widest registers the processor and the
         // system allow; the box off still means the portable engine.
-        {1, 3, kSse2 | kAvx2, ProcOf("avx2")}, {1, 3, kSse2, ProcOf("sse2")},
+        {1, 3, kSse2 | kAvx2 | kAvx512, ProcOf("avx512")}, {1, 3, kSse2 | kAvx2, ProcOf("avx2")},
+        {1, 3, kSse2, ProcOf("sse2")},
+        {1, 3, kSse2 | kAvx512, ProcOf("sse2")},  // AVX-512 without AVX2 (never probed) is not enough
+        {0, 3, kSse2 | kAvx2 | kAvx512, lowpass::ProcPortable},
         {1, 3, kAvx2, ProcOf("sse")},  // AVX2 without SSE2 (never probed) is not enough
         {0, 3, kSse2 | kAvx2, lowpass::ProcPortable},
         {1, 1, kSse2 | kAvx2, ProcOf("mmx")},  // not without SSE in CpuCaps
@@ -232,7 +236,8 @@ TEST_F(SettingsUpdate, RandomClicksKeepExactlyOneWindowOnAndMemoryMirroringIt) {
     // Whatever the user toggles, after every call exactly one window box is
     // on, the memory names it, and a box the user switched on is the one
     // chosen (the lowest of them when several were switched on at once).
-    lowpass::standin::Lcg rng(41);
+    const lowpass::testing::TestSeed seed(41);
+    lowpass::standin::Lcg rng(seed);
     StandInHost host(descriptor);
     Update(host);
     for (int step = 0; step < 400; ++step) {

@@ -13,6 +13,7 @@
 #include "tests/support/window_recorder.h"
 #endif
 #include "plugin/window_messages.h"
+#include "tests/support/random_seed.h"
 #include "tools/standin_host/stand_in_host.h"
 
 #include <vector>
@@ -247,7 +248,8 @@ TEST_F(WindowMessages, SizeRequestMakesTheNextFrameUseTheNewTarget) {
     host.filter.func_update(&host.filter, 0);
     Send(0x04C8, 0, HostLparam(0x01E00280));
     lowpass::standin::FramePair frames(640, 480, 640, 480);
-    frames.edit.FillRandom(9, -2048, 4096);
+    const lowpass::testing::TestSeed seed(9);
+    frames.edit.FillRandom(seed, -2048, 4096);
     host.filter.func_proc(&host.filter, &frames.info);
     EXPECT_EQ(frames.info.ycp_edit, frames.originalEdit);
     EXPECT_EQ(frames.info.ycp_temp, frames.originalTemp);

@@ -24,6 +24,7 @@
 #include "simd/cpu_probe.h"
 #include "simd/mmx_state.h"
 #include "tests/support/engine_procs.h"
+#include "tests/support/random_seed.h"
 #include "simd/pass_mmx.h"
 #include "tests/support/pass_check.h"
 #include "tools/standin_host/stand_in_host.h"
@@ -87,7 +88,8 @@ protected:
         StandInHost host;
         host.SetTrack(64, 48, 7);
         FramePair frames(w, h, w + 3, h + 1);
-        frames.edit.FillRandom(42, -2048, 4096);
+        const lowpass::testing::TestSeed seed(42);
+        frames.edit.FillRandom(seed, -2048, 4096);
         proc(&host.filter, &frames.info);
         const unsigned tags = X87TagWord();
         std::string detail;

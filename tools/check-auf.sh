@@ -7,12 +7,13 @@
 #     process under wine64 (the mingw-x86_64 build's reader) and, where
 #     this machine runs 32-bit programs, in a 32-bit one under wine;
 #   - no vector instruction outside the files of the engine that needs it:
-#     MMX only in the MMX and SSE engines, SSE only in the SSE engine's
-#     files (and the probe's one guarded XORPS, and the STMXCSR/LDMXCSR of
-#     the MXCSR helper, which runs only where the probe found SSE), SSE2
-#     only in the SSE2 and AVX2 implementations, AVX only in the AVX2 one;
-#     so that the plug-in loads and runs on a processor with SSE only, MMX
-#     only, or neither.
+#     which file may hold which kinds comes from the registry of engines
+#     (lowpass-engines, the 32-bit Windows build of tools/engines, run under
+#     wine): each engine's file the kinds of the instruction set it is built
+#     with. Besides, the EMMS helper may hold MMX instructions, the probe its
+#     one guarded XORPS, the MXCSR helper its STMXCSR and LDMXCSR (it runs
+#     only where the probe found SSE); nothing else any. So the plug-in
+#     loads and runs on a processor with SSE only, MMX only, or neither.
 # Prints one PASS/FAIL line per check and "N passed, M failed"; exits
 # non-zero if anything failed.
 #   tools/check-auf.sh [build-dir] [64-bit-build-dir]
@@ -124,14 +125,17 @@ export_object=$(awk -v ranges="$ranges" -v base="$(awk '$1 == "ImageBase" {print
   }' <<<"$headers")
 expect "the exported address lies in the code of" "filter_export.cpp.obj" "$(sed -E 's/^.*[(/]([^()/]+\.obj)\)?$/\1/' <<<"$export_object")"
 
-disassembly=$($objdump -d --no-show-raw-insn "$auf")
+disassembly=$($objdump -d "$auf")
 # Each vector instruction with its kind, address, object and text. Kinds:
-#   mmx  - on MMX registers (and EMMS);
-#   sse  - the SSE set (single precision on XMM registers, MXCSR, the
-#          prefetches, and SSE's additions on MMX registers);
-#   sse2 - any other instruction on XMM registers (SSE2 and later), and
-#          later sets' instructions on MMX registers;
-#   avx  - VEX-encoded instructions, and anything on YMM or ZMM registers.
+#   mmx    - on MMX registers (and EMMS);
+#   sse    - the SSE set (single precision on XMM registers, MXCSR, the
+#            prefetches, and SSE's additions on MMX registers);
+#   sse2   - any other instruction on XMM registers (SSE2 and later), and
+#            later sets' instructions on MMX registers;
+#   avx    - VEX-encoded instructions, and anything on YMM registers;
+#   avx512 - EVEX-encoded instructions (opcode byte 62 after any prefixes,
+#            a V mnemonic; in 32-bit code 62 is also BOUND), and anything
+#            on ZMM registers, mask registers or XMM16..31.
 classified=$(awk -v ranges="$ranges" '
   function hex(s,    i, v, c) { sub(/^0x/, "", s); v = 0; for (i = 1; i <= length(s); i++) { c = index("0123456789abcdef", tolower(substr(s, i, 1))); v = v * 16 + c - 1 }; return v }
   BEGIN {
@@ -155,11 +159,20 @@ classified=$(awk -v ranges="$ranges" '
     while (l <= h) { m = int((l + h) / 2); if (a < lo[m]) h = m - 1; else if (a >= hi[m]) l = m + 1; else return obj[m] }
     return "?"
   }
+  # The first opcode byte after segment, operand-size and address-size
+  # prefixes.
+  function opcode(bytes,    b, k, i) {
+    k = split(bytes, b, " ")
+    for (i = 1; i <= k; i++) if (b[i] !~ /^(26|2e|36|3e|64|65|66|67)$/) return b[i]
+    return ""
+  }
   /^ *[0-9a-f]+:\t/ {
-    split($0, parts, "\t"); addr = parts[1]; sub(/:$/, "", addr); sub(/^ */, "", addr)
-    text = parts[2]; mnemonic = text; sub(/ .*/, "", mnemonic)
+    k = split($0, parts, "\t"); if (k < 3) next  # a line of the bytes of a long instruction
+    addr = parts[1]; sub(/:$/, "", addr); sub(/^ */, "", addr)
+    text = parts[3]; mnemonic = text; sub(/ .*/, "", mnemonic)
     kind = ""
-    if (text ~ /%[yz]mm[0-9]/ || (mnemonic ~ /^v/ && text ~ /%xmm[0-9]/)) kind = "avx"
+    if ((mnemonic ~ /^v/ && opcode(parts[2]) == "62") || text ~ /%zmm[0-9]|%k[0-7]|%[xy]mm(1[6-9]|2[0-9]|3[01])/) kind = "avx512"
+    else if (text ~ /%ymm[0-9]/ || (mnemonic ~ /^v/ && text ~ /%xmm[0-9]/) || mnemonic ~ /^vzero(upper|all)$/) kind = "avx"
     else if (text ~ /%xmm[0-9]/) kind = ((mnemonic in sse) || mnemonic ~ /^cmp(eq|lt|le|unord|neq|nlt|nle|ord)(ps|ss)$/) ? "sse" : "sse2"
     else if (mnemonic in sse2) kind = "sse2"
     else if (mnemonic in sse) kind = "sse"
@@ -169,18 +182,43 @@ classified=$(awk -v ranges="$ranges" '
 
 if [ -n "${CHECK_AUF_DEBUG:-}" ]; then echo "$ranges" >"$CHECK_AUF_DEBUG.ranges"; echo "$classified" >"$CHECK_AUF_DEBUG.classified"; fi
 base() { sed -E 's/^.*[(/]([^()/]+\.obj)\)?$/\1/' <<<"$1"; }
-# Which files may hold which kinds: the SSE engine's reference passes SSE
-# (and MMX), the SSE2 implementation SSE and SSE2, the AVX2 implementation
-# all three; the MMX engine and the EMMS helper MMX; the probe only its one
-# guarded XORPS; the MXCSR helper only STMXCSR and LDMXCSR. Everything else
-# runs on a processor with neither.
+
+# Which files may hold which kinds: each engine's file the kinds of its
+# instruction set, as the registry (lowpass-engines) says; the EMMS helper
+# MMX; the probe only its one guarded XORPS; the MXCSR helper only STMXCSR
+# and LDMXCSR. Everything else runs on a processor with neither MMX nor SSE.
+engine_list="$build/tools/engines/lowpass-engines.exe"
+declare -A allowed_kinds=() own_kind=()
+if [ ! -f "$engine_list" ]; then
+  fail "$engine_list does not exist (the registry of engines, built with the mingw-i686 preset)"
+  finish check-auf
+fi
+registry=$("$root/tools/wine-run.sh" "$engine_list" 2>&1 | tr -d '\r')
+declare -A isa_kinds=()
+while read -r word isa kinds; do
+  [ "$word" = isa ] && isa_kinds[$isa]=${kinds#kinds=}
+done <<<"$registry"
+engines=0
+while read -r word name rest; do
+  [ "$word" = engine ] || continue
+  isa=$(sed -n 's/.*\bisa=\([^ ]*\).*/\1/p' <<<"$rest")
+  source=$(sed -n 's/.*\bsource=\([^ ]*\).*/\1/p' <<<"$rest")
+  [ -n "$isa" ] && [ -n "$source" ] || continue
+  engines=$((engines + 1))
+  object="$(basename "$source").obj"
+  allowed_kinds[$object]=${isa_kinds[$isa]:-}
+  # The kind only this engine's set brings: the scan must find it there.
+  [ -n "${isa_kinds[$isa]:-}" ] && own_kind[$object]=${isa_kinds[$isa]##*,}
+done <<<"$registry"
+if [ "$engines" -gt 0 ] && [ "${#isa_kinds[@]}" -gt 0 ]; then
+  pass "the registry names $engines engines, their files and instruction sets (lowpass-engines)"
+else
+  fail "no engines read from the registry (lowpass-engines said: $(head -n 3 <<<"$registry"))"
+  finish check-auf
+fi
+allowed_kinds[mmx_state.cpp.obj]=mmx
 allowed() {
-  case "$1:$2" in
-    sse:pass_sse.cpp.obj|sse:pass_sse2.cpp.obj|sse2:pass_sse2.cpp.obj) return 0 ;;
-    sse:pass_avx2.cpp.obj|sse2:pass_avx2.cpp.obj|avx:pass_avx2.cpp.obj) return 0 ;;
-    mmx:pass_mmx.cpp.obj|mmx:pass_sse.cpp.obj|mmx:mmx_state.cpp.obj) return 0 ;;
-  esac
-  return 1
+  [[ ",${allowed_kinds[$2]:-}," == *",$1,"* ]]
 }
 declare -A seen=()
 bad=()
@@ -200,9 +238,10 @@ while read -r kind addr object text; do
 done <<<"$classified"
 
 # The scan must see each engine's own instructions, or it is not looking.
-for expected in mmx:pass_mmx.cpp.obj sse:pass_sse.cpp.obj sse2:pass_sse2.cpp.obj avx:pass_avx2.cpp.obj; do
+for object in $(printf '%s\n' "${!own_kind[@]}" | sort); do
+  expected="${own_kind[$object]}:$object"
   if [ "${seen[$expected]:-0}" -gt 0 ]; then pass "the scan finds ${expected%%:*} instructions in ${expected#*:} (${seen[$expected]})"
-  else fail "the scan found no ${expected%%:*} instruction in ${expected#*:}: the scan or the map attribution is broken"; fi
+  else fail "the scan found no ${expected%%:*} instruction in ${expected#*:}: the scan, the map attribution or the registry's file name is wrong"; fi
 done
 if [ "${seen[sse:mxcsr.cpp.obj]:-0}" -eq 2 ]; then pass "the MXCSR helper's STMXCSR and LDMXCSR are found (mxcsr.cpp)"
 else fail "expected one STMXCSR and one LDMXCSR in mxcsr.cpp, found ${seen[sse:mxcsr.cpp.obj]:-0}: the scan or the map attribution is broken"; fi
@@ -210,7 +249,7 @@ if [ -n "$probe_xorps" ]; then pass "the probe's guarded XORPS is at 0x$probe_xo
 else fail "the probe's guarded XORPS (lowpass_xorps_begin) was not found"; fi
 
 if [ "${#bad[@]}" -eq 0 ]; then
-  pass "every MMX, SSE, SSE2 and AVX instruction lies in the engine files allowed it ($allowed_count)"
+  pass "every MMX, SSE, SSE2, AVX and AVX-512 instruction lies in the files allowed it ($allowed_count)"
 else
   fail "${#bad[@]} vector instructions outside the files allowed them:"
   printf '    %s\n' "${bad[@]:0:20}"

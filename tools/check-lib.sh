@@ -38,6 +38,15 @@ runs_32bit() {
   [ "$LOWPASS_32BIT" = yes ]
 }
 
+# The stand-in hosts' random data (LOWPASS_SEED, tools/standin_host/seeds.h):
+# hosts whose results are compared must draw the same, so "random" is drawn
+# here, once, and every run names the seed it replays with.
+if [ "${LOWPASS_SEED:-}" = random ]; then
+  LOWPASS_SEED=$(((RANDOM << 15) | RANDOM))
+  export LOWPASS_SEED
+fi
+if [ -n "${LOWPASS_SEED:-}" ]; then echo "info: random data from LOWPASS_SEED=$LOWPASS_SEED (it replays this run)"; fi
+
 # run_host LABEL OUTPUT COMMAND...: runs a stand-in host, keeps its output
 # (without CR) in OUTPUT, and counts its own verdict ("host: ..." line,
 # exit status) into ours.

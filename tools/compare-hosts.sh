@@ -44,7 +44,7 @@ if runs_32bit; then
   cp "$work/windows-2.out" "$work/windows.out"
 
   # Every engine the settings can choose here must have filtered frames.
-  for engine in scalar sse; do
+  for engine in portable sse; do
     count=$(grep -c "^out frame .* engine=$engine " "$work/windows.out")
     if [ "$count" -gt 0 ]; then pass "Windows plug-in filtered $count cases with the $engine engine"
     else fail "no case ran the $engine engine in the Windows plug-in"; fi
@@ -55,7 +55,7 @@ else
     skip "32-bit Windows (wine), $threads threads, stand-in host: $no_32bit_reason"
     skip "native (no threads) and Windows plug-in ($threads threads): $no_32bit_reason"
   done
-  for engine in scalar sse; do skip "Windows plug-in filtered cases with the $engine engine: $no_32bit_reason"; done
+  for engine in portable sse; do skip "Windows plug-in filtered cases with the $engine engine: $no_32bit_reason"; done
 fi
 
 # The MMX engine: the settings choose it only on a processor without SSE,

@@ -185,7 +185,9 @@ fi
 # its model. The Pentium II models raise SIGILL on any SSE instruction, and
 # the Pentium III on any SSE2 or AVX instruction, which ends such a run as
 # a failure. qemu's "max" processor carries out AVX2 and reports the YMM
-# state enabled (OSXSAVE, XGETBV), so the 32-bit AVX2 code runs there. (qemu-i386 carries out
+# state enabled (OSXSAVE, XGETBV), so the 32-bit AVX2 code runs there; it
+# has no AVX-512, whose tests are skipped there and run on this processor
+# when it has it. (qemu-i386 carries out
 # MMX instructions even with -mmx; tools/check-auf.sh checks statically
 # that no MMX or SSE instruction lies outside the vector engines.) Fewer
 # random cases than natively: every processor is emulated instruction by

@@ -372,6 +372,9 @@ TEST(Options, FilesFormatsAndEngines) {
     EXPECT_EQ(a.input, "in.y4m");
     EXPECT_EQ(a.output, "out.y4m");
     EXPECT_EQ(a.engine, lowpass::FindEngine("mmx"));
+    // The portable engine by its name, and by its older one in scripts.
+    EXPECT_EQ(ParseOptions({"--engine", "portable"}).engine, &lowpass::PortableEngine());
+    EXPECT_EQ(ParseOptions({"--engine", "scalar"}).engine, &lowpass::PortableEngine());
     const CliOptions b = ParseOptions({"--format", "yc48", "--size", "720x480", "-"});
     EXPECT_EQ(b.format, VideoFormat::Yc48);
     EXPECT_EQ(b.width, 720);

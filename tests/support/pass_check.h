@@ -15,6 +15,7 @@
 #include "core/kernel_tables.h"
 #include "core/pass_job.h"
 #include "simd/cpu_probe.h"
+#include "simd/engines.h"
 #include "simd/mmx_state.h"
 #include "tools/standin_host/stand_in_host.h"
 
@@ -36,15 +37,11 @@ inline std::string MissingCaps(int needs, const std::string& what) {
     static const int faster = lowpass::ProbeSseImplementations();
     const int caps = ProcessorCaps() | faster;
     if ((caps & needs) == needs) return {};
-    std::string lacks;
-    if ((needs & ~caps & kCpuCapsMmx) != 0) lacks += " MMX";
-    if ((needs & ~caps & kCpuCapsSse) != 0) lacks += " SSE";
-    if ((needs & ~caps & kCpuCapsSse2) != 0) lacks += " SSE2";
-    if ((needs & ~caps & kCpuCapsAvx2) != 0) lacks += " AVX2 (or no YMM state enabled by the system)";
-    if ((needs & ~caps & ~(kCpuCapsMmx | kCpuCapsSse | kCpuCapsSse2 | kCpuCapsAvx2)) != 0)
-        lacks += " (capability bits " + std::to_string(needs & ~caps) + ")";
-    return "this processor or system has no usable" + lacks + " (CpuCaps " + std::to_string(caps) + "): " + what +
-           " is not run";
+    // SSE and the wider sets also need the system to save their registers.
+    const bool state = (needs & ~caps & ~kCpuCapsMmx) != 0;
+    return "this processor or system has no usable " + lowpass::FeatureNames(needs & ~caps) + " (it has " +
+           lowpass::FeatureNames(caps) + (state ? "; a set also needs its registers saved by the system" : "") +
+           "): " + what + " is not run";
 }
 
 // Random cases per test: the default, or LOWPASS_RANDOM_CASES when set (the

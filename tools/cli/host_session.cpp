@@ -18,11 +18,9 @@ BOOL LP_CDECL WindowUpdate(FILTER*) { return TRUE; }
 BOOL LP_CDECL IsFilterActive(FILTER*) { return TRUE; }
 
 std::string CapsText(int caps) {
-    if (caps & kCpuCapsAvx2) return "MMX, SSE, SSE2 and AVX2";
-    if (caps & kCpuCapsSse2) return "MMX, SSE and SSE2";
-    if (caps & kCpuCapsSse) return "MMX and SSE";
-    if (caps & kCpuCapsMmx) return "MMX only";
-    return "neither MMX nor usable SSE";
+    if (caps == kCpuCapsMmx) return "MMX only";
+    if ((caps & (kCpuCapsMmx | kCpuCapsSse)) == 0) return "neither MMX nor usable SSE";
+    return lowpass::FeatureNames(caps);
 }
 
 }  // namespace
@@ -31,7 +29,8 @@ std::string EngineRefusal(EngineChoice engine, int caps) {
     if (engine == nullptr || CanRun(*engine, caps)) return {};
     std::string upper = engine->name;
     for (char& c : upper) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-    // SSE also needs the system's support for its registers.
+    // SSE and the wider sets also need the system's support for their
+    // registers.
     const char* what = (engine->needs & ~kCpuCapsMmx) != 0 ? "this processor or system" : "this processor";
     return std::string("--engine ") + engine->name + ": " + what + " cannot run the " + upper + " engine (it has " +
            CapsText(caps) + ")";

@@ -1,6 +1,7 @@
 #include "tools/cli/options.h"
 
 #include <charconv>
+#include <vector>
 
 #include "tools/cli/cli_error.h"
 #include "tools/threads/thread_pool.h"
@@ -35,20 +36,30 @@ bool ParseOnOff(const std::string& option, const std::string& text) {
     Usage(option + " must be on or off, not " + Quote(text));
 }
 
-// "auto, scalar, mmx or sse": the names the engine table knows.
+// The engines --engine may force: those of the registry the plug-in the
+// tool hosts may use.
+std::vector<const lowpass::Engine*> ToolEngines() {
+    std::vector<const lowpass::Engine*> engines;
+    for (const lowpass::Engine& engine : lowpass::Engines())
+        if ((engine.frontEnds & lowpass::kFrontEndAuf) != 0) engines.push_back(&engine);
+    return engines;
+}
+
+// "auto, portable, mmx or sse": the names --engine takes.
 std::string EngineNames() {
     std::string names = "auto";
-    const auto engines = lowpass::Engines();
+    const auto engines = ToolEngines();
     for (std::size_t i = 0; i < engines.size(); ++i) {
         names.append(i + 1 == engines.size() ? " or " : ", ");
-        names.append(engines[i].name);
+        names.append(engines[i]->name);
     }
     return names;
 }
 
 EngineChoice ParseEngine(const std::string& text) {
     if (text == "auto") return nullptr;
-    if (const lowpass::Engine* engine = lowpass::FindEngine(text)) return engine;
+    const lowpass::Engine* engine = lowpass::FindEngine(text);
+    if (engine != nullptr && (engine->frontEnds & lowpass::kFrontEndAuf) != 0) return engine;
     Usage("--engine must be " + EngineNames() + ", not " + Quote(text));
 }
 
@@ -201,9 +212,9 @@ std::string HelpText(const FILTER& d) {
         }
     const std::string simd = d.check_default[kCheckSimd] ? "on" : "off";
     std::string engines = "auto";
-    for (const lowpass::Engine& engine : lowpass::Engines()) {
+    for (const lowpass::Engine* engine : ToolEngines()) {
         engines.push_back('|');
-        engines.append(engine.name);
+        engines.append(engine->name);
     }
     return "usage: lowpass [options] [INPUT [OUTPUT]]\n"
            "       lowpass --demo DIR [--taps N] [--window W] [--simd on|off] [--engine E]\n"
@@ -222,7 +233,8 @@ std::string HelpText(const FILTER& d) {
            "  --simd on|off   let the plug-in choose a vector engine (default " + simd + ")\n"
            "  --engine E      " + engines + " (default auto: the plug-in's own choice);\n"
            "                  forcing an engine overrides --simd, and one the processor\n"
-           "                  cannot run is refused\n"
+           "                  cannot run is refused (scalar: the portable engine's\n"
+           "                  older name)\n"
            "  --format F      y4m|yc48 (default y4m); the output has the input's format\n"
            "                  y4m: YUV4MPEG2, 8-bit C444 or Cmono (ffmpeg -pix_fmt yuv444p\n"
            "                  or gray -f yuv4mpegpipe); header and FRAME lines are copied\n"

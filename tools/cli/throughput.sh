@@ -11,7 +11,9 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 tool="${1:-$root/build/release/tools/cli/lowpass}"
 frames="${2:-60}"
-engines="${3:-avx2 sse2 sse mmx scalar}"
+# By default every engine the tool can force (its --help lists the
+# registry's), the most preferred first.
+engines="${3:-$("$tool" --help | sed -n 's/^ *--engine E *auto|\([^ ]*\) .*/\1/p' | tr '|' '\n' | tac | paste -sd' ')}"
 counts="${4:-1 $(nproc)}"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT

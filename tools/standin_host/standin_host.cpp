@@ -27,9 +27,10 @@
 // untimed (the kernel tables are built then) and K times (default 50)
 // timed. Prints "time" lines: the settings, the median, lowest and
 // highest per-frame time of func_proc in ms, and the engine (told from
-// the results as below; which of the SSE engine's implementations runs
-// cannot be seen from outside, so the widest the processor and system
-// allow is printed beside it, which is what the SIMD box picks).
+// the results as below; which of the SSE arithmetic's implementations runs
+// cannot be seen from outside, so the one the registry picks for this
+// processor and system, which is what the SIMD box picks, is printed
+// beside it).
 //
 // Built as lowpass-host-mmx (LOWPASS_HOST_MMX_ONLY), the same program is
 // linked with the filter instead of loading it, and after every
@@ -54,6 +55,8 @@
 
 #include "host/host_api.h"
 #include "plugin/filter_settings.h"
+#include "simd/cpu_probe.h"
+#include "simd/engines.h"
 #include "tools/standin_host/stand_in_host.h"
 #include "tools/standin_host/host_platform.h"
 #include "tools/standin_host/sha256.h"
@@ -62,7 +65,6 @@
 #if defined(LOWPASS_HOST_MMX_ONLY)
 #include "plugin/filter_export.h"
 #include "plugin/plugin_state.h"
-#include "simd/cpu_probe.h"
 
 // GetFilterTable as on a processor with MMX but without SSE (so without
 // SSE2 and AVX2 too).
@@ -90,8 +92,11 @@ constexpr int kCheckCapacity = 8;
 int checksPassed = 0;
 int checksFailed = 0;
 
+// A failed check also names the random data's seeds, so that it can be
+// replayed.
 void Check(bool ok, const std::string& what) {
-    std::printf("check %s: %s\n", ok ? "PASS" : "FAIL", what.c_str());
+    std::printf("check %s: %s%s\n", ok ? "PASS" : "FAIL", what.c_str(),
+                ok ? "" : (" [" + lowpass::standin::RunSeedNote() + "]").c_str());
     (ok ? checksPassed : checksFailed)++;
 }
 
@@ -342,10 +347,11 @@ FrameOutcome RunFrame(FilterProcFunc proc, int w, int h, int maxW, std::uint32_t
     return outcome;
 }
 
-// Which engine a func_proc value is, from what it does to a uniform area of
-// odd value (the settings must have loaded a window first): the portable
-// engine keeps it, the SSE engine's result rule raises it by one, the MMX
-// engine's products rounded toward minus infinity lower it.
+// Which engine's arithmetic a func_proc value runs (by the registry's name
+// for it), from what it does to a uniform area of odd value (the settings
+// must have loaded a window first): the portable engine keeps it, the SSE
+// arithmetic's result rule raises it by one, the MMX engine's products
+// rounded toward minus infinity lower it.
 std::map<FilterProcFunc, std::string> engineNames;
 
 std::string EngineOf(FilterProcFunc proc) {
@@ -367,7 +373,10 @@ std::string EngineOf(FilterProcFunc proc) {
     const int updates = host.windowUpdates;
     Update();
     host.windowUpdates = updates;
-    std::string name = centre == 1001 ? "scalar" : centre > 1001 ? "sse" : "mmx";
+    const lowpass::Arithmetic arithmetic = centre == 1001  ? lowpass::Arithmetic::Portable
+                                           : centre > 1001 ? lowpass::Arithmetic::Sse
+                                                           : lowpass::Arithmetic::Mmx;
+    std::string name = lowpass::ArithmeticName(arithmetic);
     engineNames[proc] = name;
     return name;
 }
@@ -452,7 +461,7 @@ void FirstFrameAndUpdate() {
     // Until the first settings update the descriptor's scalar driver runs
     // with zero window weights: the frame comes back unchanged.
     FramePair frames(400, 300, 404, 301);
-    frames.edit.FillRandom(7, -32768, 32767);
+    frames.edit.FillRandom(lowpass::standin::SeedFor(7), -32768, 32767);
     GuardedFrame input(400, 300, 404, 301, 1);
     input.CopyPicture(frames.edit);
     const FilterProcFunc initial = host.filter.func_proc;
@@ -463,7 +472,7 @@ void FirstFrameAndUpdate() {
     Check(same, "the first frame after loading is passed through unchanged" + (same ? "" : ": " + where));
     Check(frames.ResultIsOriginalEdit(), "both passes ran on it (two exchanges: result in the original ycp_edit)");
 
-    engineNames[initial] = "scalar";
+    engineNames[initial] = lowpass::ArithmeticName(lowpass::Arithmetic::Portable);
     const int updatesBefore = host.windowUpdates;
     Update();
     const std::string engine = EngineOf(host.filter.func_proc);
@@ -501,8 +510,9 @@ void SettingChanges() {
     Update();
     const std::string on = EngineOf(host.filter.func_proc);
     std::printf("out engines simd-off=%s simd-on=%s\n", off.c_str(), on.c_str());
-    Check(off == "scalar", "SIMD off chooses the portable engine (" + off + ")");
-    Check(on != "scalar", "SIMD on chooses a vector engine on this processor (" + on + ")");
+    const std::string portable = lowpass::ArithmeticName(lowpass::Arithmetic::Portable);
+    Check(off == portable, "SIMD off chooses the portable engine (" + off + ")");
+    Check(on != portable, "SIMD on chooses a vector engine on this processor (" + on + ")");
     // A slider change alone: no box changes, no refresh.
     before = host.windowUpdates;
     host.track[2] = 5;
@@ -663,7 +673,7 @@ void FrameCases(int dumpCase) {
                     const bool extreme = inBlock % 2 == 1;
                     const int lo = extreme ? -32768 : -2048;
                     const int hi = extreme ? 32767 : 4096;
-                    const auto seed = static_cast<std::uint32_t>(inBlock * 7919);
+                    const auto seed = lowpass::standin::SeedFor(static_cast<std::uint32_t>(inBlock * 7919));
                     const FrameOutcome first = RunFrame(host.filter.func_proc, s.w, s.h, s.maxW, seed, lo, hi,
                                                         index == dumpCase);
                     // The same frame again: the cached tables must give the same result.
@@ -712,17 +722,10 @@ void FrameCases(int dumpCase) {
 
 // --- timing -------------------------------------------------------------------
 
-// The widest of the SSE engine's implementations the processor and the
-// system allow (AVX2 needs the YMM state saved by the system: libgcc's
-// probe checks OSXSAVE and XCR0 as the plug-in's does).
-const char* WidestSseImplementation() {
-#if defined(__i386__) || defined(__x86_64__)
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2")) return "avx2";
-    if (__builtin_cpu_supports("sse2")) return "sse2";
-    if (__builtin_cpu_supports("sse")) return "sse";
-#endif
-    return "none";
+// The engine the plug-in's SIMD box picks on this processor and system:
+// the registry's choice, with the plug-in's own probe.
+const char* ChosenEngine() {
+    return lowpass::ChooseEngine(lowpass::kFrontEndAuf, true, lowpass::ProbeFeatures()).name;
 }
 
 bool ParseSize(const char* text, int* w, int* h) {
@@ -788,9 +791,9 @@ void TimeFrames(const Timing& t) {
     const double median = n % 2 ? ms[n / 2] : (ms[n / 2 - 1] + ms[n / 2]) / 2;
     std::printf("time median=%.3f ms min=%.3f max=%.3f\n", median, ms.front(), ms.back());
     const std::string engine = EngineOf(proc);
-    if (engine == "sse")
-        std::printf("time engine=sse implementation=%s (the widest the processor and system allow)\n",
-                    WidestSseImplementation());
+    if (engine == lowpass::ArithmeticName(lowpass::Arithmetic::Sse))
+        std::printf("time engine=sse implementation=%s (the registry's choice for this processor and system)\n",
+                    ChosenEngine());
     else
         std::printf("time engine=%s\n", engine.c_str());
 }

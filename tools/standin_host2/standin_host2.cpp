@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "host/aviutl2_api.h"
+#include "tools/standin_host/seeds.h"
 #include "tools/standin_host2/host2_platform.h"
 
 namespace {
@@ -41,8 +42,11 @@ using lowpass::standin2::PluginModule;
 int checksPassed = 0;
 int checksFailed = 0;
 
+// A failed check also names the random images' seeds, so that it can be
+// replayed.
 void Check(bool ok, const std::string& what) {
-    std::printf("check %s: %s\n", ok ? "PASS" : "FAIL", what.c_str());
+    std::printf("check %s: %s%s\n", ok ? "PASS" : "FAIL", what.c_str(),
+                ok ? "" : (" [" + lowpass::standin::RunSeedNote() + "]").c_str());
     std::fflush(stdout);
     (ok ? checksPassed : checksFailed)++;
 }
@@ -168,10 +172,11 @@ Image MakeImage(int w, int h) {
 }
 
 // Random premultiplied pixels: a quarter opaque, a quarter transparent,
-// the rest with random alpha; every colour at most its alpha.
-Image RandomImage(int w, int h, std::uint64_t seed, bool opaque) {
+// the rest with random alpha; every colour at most its alpha. The seed is
+// the image's fixed one, or drawn from LOWPASS_SEED (SeedFor).
+Image RandomImage(int w, int h, std::uint32_t seed, bool opaque) {
     Image image = MakeImage(w, h);
-    std::uint64_t state = seed;
+    std::uint64_t state = lowpass::standin::SeedFor(seed);
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             const std::uint64_t r = SplitMix(state);
@@ -553,7 +558,7 @@ void FrameCases() {
     };
     const double tapsList[] = {1, 3, 15};
     int count = 0;
-    std::uint64_t seed = 1;
+    std::uint32_t seed = 1;
     for (const auto& size : sizes) {
         const Image input = RandomImage(size.w, size.h, seed++, false);
         for (int window : windows)
