@@ -1,24 +1,21 @@
 #include "aviutl2/engine_choice.h"
 
-#include "simd/float_engines.h"
+#include "simd/cpu_probe.h"
+#include "simd/engines.h"
 
 namespace lowpass::auf2 {
 
 namespace {
 
-const FloatEngine& Choose(bool simd) {
-    const auto engines = FloatEngines();
-    if (simd) {
-        const int caps = FloatEngineCaps();
-        for (auto it = engines.rbegin(); it != engines.rend(); ++it)
-            if ((caps & it->needs) == it->needs) return *it;
-    }
-    return engines.front();
+const Engine& Choose(bool simd) {
+    // Asked once; the answer never changes.
+    static const int features = ProbeFeatures();
+    return ChooseEngine(kFrontEndAuf2, simd, features);
 }
 
 }  // namespace
 
-const FloatPasses& ChoosePasses(bool simd) { return Choose(simd).passes; }
+const FloatPasses& ChoosePasses(bool simd) { return Choose(simd).image; }
 
 const char* ChosenEngineName(bool simd) { return Choose(simd).name; }
 

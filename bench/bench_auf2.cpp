@@ -29,7 +29,7 @@
 #include "aviutl2/hf64_filter.h"
 #include "core/kernel.h"
 #include "simd/cpu_probe.h"
-#include "simd/float_engines.h"
+#include "simd/engines.h"
 
 namespace {
 
@@ -58,13 +58,13 @@ FilterSettings Settings(int n) {
     return FilterSettings{kW * 44 / 100, kH * 44 / 100, n, lowpass::auf2::kWindowBlackman, true};
 }
 
-void RunFilterImage(benchmark::State& state, const lowpass::FloatEngine* engine, int n, bool pool) {
+void RunFilterImage(benchmark::State& state, const lowpass::Engine* engine, int n, bool pool) {
     std::vector<std::uint16_t> image = RandomImage();
     const lowpass::auf2::Hf64Image view{image.data(), kW, kH, static_cast<std::ptrdiff_t>(kW) * 4};
     lowpass::auf2::ScratchStore& store = lowpass::auf2::TheScratchStore();
     lowpass::auf2::BandPool* threads = pool ? &lowpass::auf2::ThePool() : nullptr;
     for (auto _ : state) {
-        lowpass::auf2::FilterImage(view, Settings(n), engine->passes, threads, store);
+        lowpass::auf2::FilterImage(view, Settings(n), engine->image, threads, store);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(kW) * kH);
@@ -145,13 +145,13 @@ private:
 
 int main(int argc, char** argv) {
     cv::setNumThreads(1);
-    const int caps = lowpass::FloatEngineCaps();
+    const int caps = lowpass::ProbeFeatures();
     const std::string pool = "-pool" + std::to_string(lowpass::auf2::ThePool().Runners());
     for (int n : {3, 15}) {
         const std::string cell =
             "FilterImage/" + std::to_string(kW) + "x" + std::to_string(kH) + "/N=" + std::to_string(n) + "/";
-        for (const lowpass::FloatEngine& engine : lowpass::FloatEngines()) {
-            if ((caps & engine.needs) != engine.needs) continue;
+        for (const lowpass::Engine& engine : lowpass::ImageEngines()) {
+            if (!lowpass::CanRun(engine, caps)) continue;
             benchmark::RegisterBenchmark((cell + engine.name + "-1thread").c_str(), RunFilterImage, &engine, n, false)
                 ->Unit(benchmark::kMillisecond);
             benchmark::RegisterBenchmark((cell + engine.name + pool).c_str(), RunFilterImage, &engine, n, true)

@@ -90,8 +90,7 @@ int main() {
         return 0;
     }
     const double ymm = Rate(MulAdd256, 15);
-    std::printf("256-bit vmulps and vaddps, independent: %.2f per ns (%.1f float32 operations per ns)\n", ymm,
-                ymm * 8);
+    std::printf("256-bit vmulps and vaddps, independent: %.2f per ns (%.1f float32 operations per ns)\n", ymm, ymm * 8);
     if (!__builtin_cpu_supports("avx512f")) {
         std::printf("no AVX-512: 512-bit rate not measured\n");
         return 0;

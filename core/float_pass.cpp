@@ -48,7 +48,4 @@ int ScanHalfRowPortable(const std::uint16_t* halves, int w) {
     return found;
 }
 
-const FloatPasses kFloatPassesPortable{HalfToFloatRowPortable, HorizontalFloatPassPortable, VerticalFloatPassPortable,
-                                       FinishHalfRowPortable, ScanHalfRowPortable};
-
 }  // namespace lowpass

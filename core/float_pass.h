@@ -100,8 +100,6 @@ void VerticalFloatPassPortable(const FloatDownJob& job);
 void FinishHalfRowPortable(const float* in, std::uint16_t* out, int w, FloatFinish mode, bool opaque);
 int ScanHalfRowPortable(const std::uint16_t* halves, int w);
 
-extern const FloatPasses kFloatPassesPortable;
-
 // Half <-> float32, exactly as the processor's F16C conversions: a half
 // NaN becomes a quiet float NaN with its payload in the top bits; a float
 // NaN becomes a quiet half NaN keeping the payload's top bits; rounding to

@@ -36,7 +36,8 @@ using Pass = void (*)(const PassJob& job);
 // horizontal rows ever going to memory in between.
 struct FusedJob {
     PIXEL_YC* frame;                  // the picture: read, and its band of blocks overwritten with the result
-    const PIXEL_YC* boundaryRows;     // the horizontal pass's rows near block boundaries (FusedBlocks::NearBoundary), same stride
+    const PIXEL_YC*
+        boundaryRows;  // the horizontal pass's rows near block boundaries (FusedBlocks::NearBoundary), same stride
     int w;                            // picture width in pixels, >= 2N + 1
     int h;                            // picture height in rows, >= 2N + 1
     int stride;                       // pixels per row of both buffers, >= w

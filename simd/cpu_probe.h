@@ -23,7 +23,7 @@ struct CpuFeature {
     const char* name;
 };
 inline constexpr CpuFeature kCpuFeatures[] = {
-    {kCpuCapsMmx, "MMX"},   {kCpuCapsSse, "SSE"},          {kCpuCapsSse2, "SSE2"},
+    {kCpuCapsMmx, "MMX"},   {kCpuCapsSse, "SSE"},        {kCpuCapsSse2, "SSE2"},
     {kCpuCapsAvx2, "AVX2"}, {kCpuCapsAvx512, "AVX-512"}, {kCpuCapsF16c, "F16C"},
 };
 

@@ -6,6 +6,9 @@
 #include "simd/pass_mmx.h"
 #include "simd/pass_sse.h"
 #include "simd/pass_sse_wide.h"
+#if LOWPASS_IMAGE_ENGINES
+#include "simd/float_pass_avx2.h"
+#endif
 
 namespace lowpass {
 
@@ -34,10 +37,9 @@ struct PassPairs {
 
 template <Pass kHorizontal, Pass kVertical>
 constexpr PassPairs VectorPasses(void (*afterPasses)(), FusedPass fused = nullptr, int fusedTaps = 0) {
-    return PassPairs{
-        PassPair{kHorizontal, kVertical, afterPasses, fused, fusedTaps},
-        PassPair{GuardedPass<kHorizontal, HorizontalPassScalar, true>,
-                 GuardedPass<kVertical, VerticalPassScalar, false>, afterPasses, fused, fusedTaps}};
+    return PassPairs{PassPair{kHorizontal, kVertical, afterPasses, fused, fusedTaps},
+                     PassPair{GuardedPass<kHorizontal, HorizontalPassScalar, true>,
+                              GuardedPass<kVertical, VerticalPassScalar, false>, afterPasses, fused, fusedTaps}};
 }
 
 constexpr PassPairs PortablePasses() {
@@ -48,11 +50,17 @@ constexpr PassPairs PortablePasses() {
 // One entry of the table.
 constexpr Engine Entry(const char* name, int needs, InstructionSet isa, const char* source, Arithmetic arithmetic,
                        const char* sameAs, unsigned frontEnds, const PassPairs& pairs) {
-    return Engine{name, needs, isa, source, arithmetic, sameAs, frontEnds, Samples::Int16, pairs.unguarded,
-                  pairs.passes};
+    return Engine{name,           needs,           isa,          source,       arithmetic, sameAs, frontEnds,
+                  Samples::Int16, pairs.unguarded, pairs.passes, FloatPasses{}};
 }
 
-constexpr unsigned kBothFrontEnds = kFrontEndAuf | kFrontEndAuf2;
+// One entry of the image engines: they run in lowpass.auf2 and take any
+// line length.
+constexpr Engine ImageEntry(const char* name, int needs, InstructionSet isa, const char* source, const char* sameAs,
+                            const FloatPasses& passes) {
+    return Engine{name,       needs,      isa,   source, Arithmetic::Float, sameAs, kFrontEndAuf2, Samples::HalfFloat,
+                  PassPair{}, PassPair{}, passes};
+}
 
 // Up to which N the wide implementations run both passes at once: where
 // that was faster than the two passes at 720 x 480 and 1920 x 1080 on the
@@ -68,36 +76,57 @@ static_assert(kSse2FusedTaps <= kWideFusedMaxTaps && kAvx2FusedTaps <= kWideFuse
               kAvx512FusedTaps <= kWideFusedMaxTaps);
 
 constexpr Engine kEngines[] = {
-    Entry("portable", 0, InstructionSet::Base, "core/pass_scalar.cpp", Arithmetic::Portable, nullptr,
-          kBothFrontEnds, PortablePasses()),
-    // MMX leaves the processor in MMX state: cleared after the passes. The
-    // 64-bit front end never offers it (every 64-bit processor has SSE).
+    Entry("portable", 0, InstructionSet::Base, "core/pass_scalar.cpp", Arithmetic::Portable, nullptr, kFrontEndAuf,
+          PortablePasses()),
+    // MMX leaves the processor in MMX state: cleared after the passes.
     Entry("mmx", kCpuCapsMmx, InstructionSet::Mmx, "simd/pass_mmx.cpp", Arithmetic::Mmx, nullptr, kFrontEndAuf,
           VectorPasses<HorizontalPassMmx, VerticalPassMmx>(ClearMmxState)),
     // Chosen on the SSE bit alone, which the probe never reports without
     // MMX. Its conversions use the MMX registers too.
-    Entry("sse", kCpuCapsSse, InstructionSet::Sse, "simd/pass_sse.cpp", Arithmetic::Sse, nullptr, kBothFrontEnds,
+    Entry("sse", kCpuCapsSse, InstructionSet::Sse, "simd/pass_sse.cpp", Arithmetic::Sse, nullptr, kFrontEndAuf,
           VectorPasses<HorizontalPassSse, VerticalPassSse>(ClearMmxState)),
     // The same arithmetic as "sse", output for output, at the width of
     // SSE2, AVX2 and AVX-512 registers; faster, so preferred where they can
     // run.
     // They use no MMX register: nothing to clear after them.
     Entry("sse2", kCpuCapsSse | kCpuCapsSse2, InstructionSet::Sse2, "simd/pass_sse2.cpp", Arithmetic::Sse, "sse",
-          kBothFrontEnds,
-          VectorPasses<HorizontalPassSse2, VerticalPassSse2>(nullptr, FusedPassesSse2, kSse2FusedTaps)),
+          kFrontEndAuf, VectorPasses<HorizontalPassSse2, VerticalPassSse2>(nullptr, FusedPassesSse2, kSse2FusedTaps)),
     Entry("avx2", kCpuCapsSse | kCpuCapsSse2 | kCpuCapsAvx2, InstructionSet::Avx2, "simd/pass_avx2.cpp",
-          Arithmetic::Sse, "sse", kBothFrontEnds,
+          Arithmetic::Sse, "sse", kFrontEndAuf,
           VectorPasses<HorizontalPassAvx2, VerticalPassAvx2>(nullptr, FusedPassesAvx2, kAvx2FusedTaps)),
     Entry("avx512", kCpuCapsSse | kCpuCapsSse2 | kCpuCapsAvx2 | kCpuCapsAvx512, InstructionSet::Avx512,
-          "simd/pass_avx512.cpp", Arithmetic::Sse, "sse", kBothFrontEnds,
+          "simd/pass_avx512.cpp", Arithmetic::Sse, "sse", kFrontEndAuf,
           VectorPasses<HorizontalPassAvx512, VerticalPassAvx512>(nullptr, FusedPassesAvx512, kAvx512FusedTaps)),
 };
+
+// The image engines: the float passes of lowpass.auf2 (64-bit builds
+// only). Both give the same bits, and their tests compare each with the
+// plain model of the float arithmetic; the AVX2 one converts halves with
+// F16C.
+#if LOWPASS_IMAGE_ENGINES
+constexpr Engine kImageEngines[] = {
+    ImageEntry("float", 0, InstructionSet::Base, "core/float_pass.cpp", nullptr,
+               FloatPasses{HalfToFloatRowPortable, HorizontalFloatPassPortable, VerticalFloatPassPortable,
+                           FinishHalfRowPortable, ScanHalfRowPortable}),
+    ImageEntry("float-avx2", kCpuCapsAvx2 | kCpuCapsF16c, InstructionSet::Avx2F16c, "simd/float_pass_avx2.cpp", nullptr,
+               FloatPasses{HalfToFloatRowAvx2, HorizontalFloatPassAvx2, VerticalFloatPassAvx2, FinishHalfRowAvx2,
+                           ScanHalfRowAvx2}),
+};
+#endif
 
 static_assert(sizeof kEngines / sizeof kEngines[0] <= kMaxEngines);
 
 }  // namespace
 
 std::span<const Engine> Engines() { return kEngines; }
+
+std::span<const Engine> ImageEngines() {
+#if LOWPASS_IMAGE_ENGINES
+    return kImageEngines;
+#else
+    return {};
+#endif
+}
 
 const Engine* FindEngine(std::string_view name) {
     if (name == "scalar") return &PortableEngine();
@@ -106,12 +135,18 @@ const Engine* FindEngine(std::string_view name) {
     return nullptr;
 }
 
+const Engine* FindImageEngine(std::string_view name) {
+    for (const Engine& engine : ImageEngines())
+        if (name == engine.name) return &engine;
+    return nullptr;
+}
+
 const Engine& PortableEngine() { return kEngines[0]; }
 
 const Engine& ChooseEngine(unsigned frontEnd, bool simd, int features) {
     const Engine* chosen = nullptr;
-    for (const Engine& engine : kEngines) {
-        if ((engine.frontEnds & frontEnd) == 0 || engine.samples != Samples::Int16) continue;
+    for (const Engine& engine : frontEnd == kFrontEndAuf2 ? ImageEngines() : Engines()) {
+        if ((engine.frontEnds & frontEnd) == 0) continue;
         if (chosen == nullptr || (simd && CanRun(engine, features))) chosen = &engine;
     }
     return chosen != nullptr ? *chosen : PortableEngine();
@@ -136,6 +171,7 @@ const char* ArithmeticName(Arithmetic arithmetic) {
         case Arithmetic::Portable: return "portable";
         case Arithmetic::Mmx: return "mmx";
         case Arithmetic::Sse: return "sse";
+        case Arithmetic::Float: return "float";
     }
     return "?";
 }
@@ -147,6 +183,7 @@ const char* InstructionSetName(InstructionSet isa) {
         case InstructionSet::Sse: return "sse";
         case InstructionSet::Sse2: return "sse2";
         case InstructionSet::Avx2: return "avx2";
+        case InstructionSet::Avx2F16c: return "avx2-f16c";
         case InstructionSet::Avx512: return "avx512";
     }
     return "?";

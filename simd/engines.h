@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/float_pass.h"
 #include "core/frame_driver.h"
 
 namespace lowpass {
@@ -25,19 +26,21 @@ enum class Arithmetic {
                // infinity, sums wrap at 16 bits
     Sse,       // float32 (sseTaps), 0.5 added, converted under the thread's rounding control,
                // saturated to int16
+    Float,     // float32 on half-float images, in the one order core/float_pass.h fixes; no
+               // rounding to integers: every implementation gives the same bits
 };
 
-// What an engine's passes take. Every engine so far filters the host's
-// frames of int16 samples (PassJob, PassPair). An engine of another kind
-// (float32 passes on the AviUtl2 host's images, say) adds its kind here
-// and its own member for its passes, and the lists that hand out int16
-// passes keep to Samples::Int16.
-enum class Samples { Int16 };
+// What an engine's passes take. The frame engines filter the 1.x host's
+// frames of int16 samples (PassJob, PassPair): AviUtl 1.x and the tool run
+// them. The image engines filter the AviUtl2 editor's images of half
+// floats in float32 (FloatPasses): lowpass.auf2 runs them. Each kind is
+// chosen among its own (Engines(), ImageEngines()).
+enum class Samples { Int16, HalfFloat };
 
 // The instruction set an engine's file is built with (its flags:
 // lowpass_engine_sources in simd/CMakeLists.txt); the scan of lowpass.auf
 // allows that set's instructions in that file and nowhere else.
-enum class InstructionSet { Base, Mmx, Sse, Sse2, Avx2, Avx512 };
+enum class InstructionSet { Base, Mmx, Sse, Sse2, Avx2, Avx2F16c, Avx512 };
 
 // The front ends that may choose an engine.
 enum FrontEnd : unsigned {
@@ -46,10 +49,10 @@ enum FrontEnd : unsigned {
 };
 
 struct Engine {
-    const char* name;      // its one name: the tool's --engine, the tests, the benchmark
-    int needs;             // feature bits (cpu_probe.h) the processor and the system must offer
-    InstructionSet isa;    // what its file is built with
-    const char* source;    // the file holding its passes, from the source tree's root
+    const char* name;    // its one name: the tool's --engine, the tests, the benchmark
+    int needs;           // feature bits (cpu_probe.h) the processor and the system must offer
+    InstructionSet isa;  // what its file is built with
+    const char* source;  // the file holding its passes, from the source tree's root
     Arithmetic arithmetic;
     // The engine whose passes it equals byte for byte, for every input and
     // rounding mode: its tests compare it with that engine. Null: its tests
@@ -65,19 +68,29 @@ struct Engine {
     // (possible only with targets below the sliders' range) goes to the
     // portable pass of the same direction, which handles any size.
     PassPair passes;
+    // An image engine's passes (Samples::HalfFloat; empty for the others),
+    // which take any line length.
+    FloatPasses image;
 };
 
-// Every engine, in the order the SIMD boxes prefer them: the portable one
-// first, the most preferred last.
+// The frame engines (Samples::Int16), in the order the SIMD box prefers
+// them: the portable one first, the most preferred last.
 std::span<const Engine> Engines();
+
+// The image engines (Samples::HalfFloat), likewise; in 64-bit builds only
+// (empty elsewhere).
+std::span<const Engine> ImageEngines();
 
 // The most engines the table may hold (the 1.x plug-in has one func_proc
 // entry per engine).
 constexpr std::size_t kMaxEngines = 16;
 
-// The engine of that name, or null. "scalar", the portable engine's name
-// in earlier versions, still names it.
+// The frame engine of that name, or null. "scalar", the portable engine's
+// name in earlier versions, still names it.
 const Engine* FindEngine(std::string_view name);
+
+// The image engine of that name, or null.
+const Engine* FindImageEngine(std::string_view name);
 
 // The portable engine, which runs everywhere.
 const Engine& PortableEngine();
@@ -85,9 +98,10 @@ const Engine& PortableEngine();
 // True when a processor and system with `features` can run the engine.
 inline bool CanRun(const Engine& engine, int features) { return (features & engine.needs) == engine.needs; }
 
-// The engine a front end runs: with its SIMD box off the first engine it
-// may use (the portable one), with the box on the last one it may use that
-// `features` allow.
+// The engine a front end runs, among the engines of its kind (frames for
+// lowpass.auf, images for lowpass.auf2): with its SIMD box off the first
+// engine it may use (the portable one), with the box on the last one it
+// may use that `features` allow.
 const Engine& ChooseEngine(unsigned frontEnd, bool simd, int features);
 
 // "MMX, SSE and SSE2": the features in `bits`, by their names in

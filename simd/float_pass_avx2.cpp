@@ -2,10 +2,11 @@
 // vector, the same arithmetic as the portable passes lane by lane (no
 // fused multiply-add: the file is built with -mno-fma). The ends of a row
 // across, and a last odd pixel, go through the shared general output.
+#include "simd/float_pass_avx2.h"
+
 #include <immintrin.h>
 
 #include "core/float_terms.h"
-#include "simd/float_engines.h"
 
 namespace lowpass {
 

@@ -55,7 +55,8 @@ void BuildEdgeLanes(EdgeLanes& left, EdgeLanes& right, const Tap* taps, int n) {
         // Left output x = pixel.
         int count = LineTerms(terms, pixel, length, n);
         _mm_store_ss(&left.weight[s], EdgeWeight(taps, terms[0].firstTap, terms[0].lastTap));
-        for (int t = 1; t < count; ++t) _mm_store_ss(&left.coefficient[terms[t].firstTap][s], LoadTap(taps[terms[t].firstTap]));
+        for (int t = 1; t < count; ++t)
+            _mm_store_ss(&left.coefficient[terms[t].firstTap][s], LoadTap(taps[terms[t].firstTap]));
         // Right output x = w - N + pixel.
         count = LineTerms(terms, length - n + pixel, length, n);
         for (int t = 0; t + 1 < count; ++t)
@@ -267,7 +268,8 @@ void HorizontalPassWide(const PassJob& job) {
             if (end == middleEnd) {
                 // Right edge, samples rowSamples - reach .. rowSamples - 1.
                 RightEdgeRun<V>(results, segment + (rowSamples - 2 * reach - (start - reach)), right, n, bias);
-                std::memcpy(out + (rowSamples - reach), results, static_cast<std::size_t>(reach) * sizeof(std::int16_t));
+                std::memcpy(out + (rowSamples - reach), results,
+                            static_cast<std::size_t>(reach) * sizeof(std::int16_t));
             }
             start = end;
         }

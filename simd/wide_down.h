@@ -95,10 +95,8 @@ inline void SetColumnTerms(ColumnTerms& terms, int r, const ColumnKernel& kernel
     for (int t = 0; t < terms.count; ++t) {
         const LineTerm& term = line[t];
         terms.row[t] = rows.ring().Row(term.position);
-        if (term.firstTap == term.lastTap)
-            terms.coefficient[t] = kernel.taps[term.firstTap];
-        else
-            terms.coefficient[t] = r < n ? kernel.top[r] : kernel.bottom[r - (h - n)];
+        if (term.firstTap == term.lastTap) terms.coefficient[t] = kernel.taps[term.firstTap];
+        else terms.coefficient[t] = r < n ? kernel.top[r] : kernel.bottom[r - (h - n)];
     }
 }
 
@@ -204,7 +202,8 @@ inline void ColumnPairTail(std::int16_t* out, std::int16_t* outNext, const float
     constexpr int L = V::kLanes;
     if constexpr (P > 1) {
         constexpr int H = P / 2;
-        for (; at + H * L <= count; at += H * L) ColumnPairOutputs<V, H>(out + at, outNext + at, rows, taps, n, at, bias);
+        for (; at + H * L <= count; at += H * L)
+            ColumnPairOutputs<V, H>(out + at, outNext + at, rows, taps, n, at, bias);
         ColumnPairTail<V, H>(out, outNext, rows, taps, n, at, count, bias);
     } else {
         for (; at + L <= count; at += L) ColumnPairOutputs<V, 1>(out + at, outNext + at, rows, taps, n, at, bias);
@@ -274,8 +273,8 @@ void StripRows(Rows& rows, const ColumnKernel& kernel, std::int16_t* out, std::p
 template <class V>
 class SourceStrip {
 public:
-    SourceStrip(const std::int16_t* source, std::int16_t* destination, std::ptrdiff_t stride, int h, int n,
-                int bandEnd, const RowRing& ring)
+    SourceStrip(const std::int16_t* source, std::int16_t* destination, std::ptrdiff_t stride, int h, int n, int bandEnd,
+                const RowRing& ring)
         : source_(source), destination_(destination), stride_(stride), h_(h), n_(n), bandEnd_(bandEnd), ring_(ring) {}
 
     // The strip of `count` samples from sample `start` of the band's rows.
@@ -284,9 +283,7 @@ public:
         widenCount_ = RoundUpTo(count, V::kLanes);
     }
 
-    void Make(int t) {
-        Widen<V>(ring_.Row(t), Row(source_, t), bandEnd_, start_, start_ + widenCount_);
-    }
+    void Make(int t) { Widen<V>(ring_.Row(t), Row(source_, t), bandEnd_, start_, start_ + widenCount_); }
 
     const RowRing& ring() const { return ring_; }
 
@@ -369,10 +366,8 @@ void VerticalPassWide(const PassJob& job) {
     // As many vectors at a time as the vector type asks for kernels of this
     // length: a long kernel has more taps to amortise a row's set-up over;
     // with a short one, narrower blocks leave less to the tail.
-    if (job.taps > kShortKernelTaps)
-        VerticalPassWideBy<V, V::kDownInFlightLong>(job);
-    else
-        VerticalPassWideBy<V, V::kDownInFlight>(job);
+    if (job.taps > kShortKernelTaps) VerticalPassWideBy<V, V::kDownInFlightLong>(job);
+    else VerticalPassWideBy<V, V::kDownInFlight>(job);
 }
 
 }  // namespace

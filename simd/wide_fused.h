@@ -71,9 +71,9 @@ public:
     int strips() const { return strips_; }
     // Sample index of the start of strip i (i = strips(): the row's end).
     int StripStart(int i) const {
-        return i == strips_ ? rowSamples_
-                            : static_cast<int>(static_cast<long long>(rowSamples_) * i / strips_) / V::kLanes *
-                                  V::kLanes;
+        return i == strips_
+                   ? rowSamples_
+                   : static_cast<int>(static_cast<long long>(rowSamples_) * i / strips_) / V::kLanes * V::kLanes;
     }
 
     // Block `block`, strip `strip`.
@@ -118,8 +118,7 @@ public:
         const int nextBytes = 2 * MinInt(widenCount_ + reach_, rowSamples_ - s0_);
         if (static_cast<double>(keptPeak) * sumAbs_ <= kInRange)
             Middle(reinterpret_cast<InRangeSample*>(into), next, nextBytes);
-        else
-            Middle(into, next, nextBytes);
+        else Middle(into, next, nextBytes);
         if (s0_ == 0) {
             LeftEdgeRun<V>(edgeResults_, segment_ + reach_, left_, n_, bias_);
             for (int i = 0; i < reach_; ++i) into[i] = static_cast<float>(edgeResults_[i]);

@@ -320,9 +320,9 @@ TEST(WideSseProbe, MatchesTheProcessorTheRunWasStartedOn) {
     // "sse2,avx2,avx512".
     const char* expected = std::getenv("LOWPASS_EXPECT_SSE_IMPLEMENTATIONS");
     std::string found;
-    for (const auto& [usable, name] : {std::pair{lowpass::HasUsableSse2(), "sse2"},
-                                       std::pair{lowpass::HasUsableAvx2(), "avx2"},
-                                       std::pair{lowpass::HasUsableAvx512(), "avx512"}})
+    for (const auto& [usable, name] :
+         {std::pair{lowpass::HasUsableSse2(), "sse2"}, std::pair{lowpass::HasUsableAvx2(), "avx2"},
+          std::pair{lowpass::HasUsableAvx512(), "avx512"}})
         if (usable) {
             if (!found.empty()) found += ',';
             found += name;

@@ -6,11 +6,11 @@
 
 #include "core/frame_driver.h"
 #include "core/kernel.h"
-#include "plugin/settings_update.h"
 #include "plugin/filter_export.h"
-#include "plugin/window_messages.h"
 #include "plugin/frame_proc.h"
 #include "plugin/plugin_state.h"
+#include "plugin/settings_update.h"
+#include "plugin/window_messages.h"
 #include "simd/cpu_probe.h"
 #include "tests/support/engine_procs.h"
 #include "tests/support/random_seed.h"

@@ -68,9 +68,9 @@ struct Implementation {
                        // passes.fusedTaps where passes.fused is set
     PassPair model;    // what the passes must equal, byte for byte
     Taps taps;
-    bool anyLength;         // takes lines shorter than the kernel (the portable arithmetic)
-    bool modelIsAnEngine;   // the model is another engine (which follows the rounding control as it does)
-    unsigned frontEnds;     // which front ends may choose it
+    bool anyLength;        // takes lines shorter than the kernel (the portable arithmetic)
+    bool modelIsAnEngine;  // the model is another engine (which follows the rounding control as it does)
+    unsigned frontEnds;    // which front ends may choose it
 };
 
 namespace t = lowpass::testing;
@@ -81,6 +81,7 @@ PassPair ModelOf(lowpass::Arithmetic arithmetic) {
         case lowpass::Arithmetic::Portable: return PassPair{t::ScalarModelAcross, t::ScalarModelDown, nullptr};
         case lowpass::Arithmetic::Mmx: return PassPair{t::MmxModelAcross, t::MmxModelDown, nullptr};
         case lowpass::Arithmetic::Sse: return PassPair{t::SseModelAcross, t::SseModelDown, nullptr};
+        case lowpass::Arithmetic::Float: break;  // image engines: their own model, below
     }
     return PassPair{};
 }
@@ -90,6 +91,7 @@ Taps TapsOf(lowpass::Arithmetic arithmetic) {
         case lowpass::Arithmetic::Portable: return Taps::Fixed;
         case lowpass::Arithmetic::Mmx: return Taps::Mmx;
         case lowpass::Arithmetic::Sse: return Taps::Float;
+        case lowpass::Arithmetic::Float: break;  // image engines: their own taps, below
     }
     return Taps::Fixed;
 }
@@ -1155,7 +1157,7 @@ INSTANTIATE_TEST_SUITE_P(VectorArithmetic, EngineBound, ::testing::ValuesIn(Sele
 
 // --- The float passes of the 64-bit plug-in ---------------------------------
 //
-// Every implementation of FloatEngines() against a plain model of the
+// Every image engine of the registry (ImageEngines()) against a plain model of the
 // arithmetic written here: the terms of an output listed first (the end
 // sample's weight summed from the outermost tap inward), then added in
 // their order; the half conversions by way of double and a table of every
@@ -1166,11 +1168,9 @@ INSTANTIATE_TEST_SUITE_P(VectorArithmetic, EngineBound, ::testing::ValuesIn(Sele
 #include "aviutl2/band_pool.h"
 #include "aviutl2/hf64_filter.h"
 #include "core/float_pass.h"
-#include "simd/float_engines.h"
 
 namespace {
 
-using lowpass::FloatEngine;
 using lowpass::FloatFinish;
 using lowpass::FloatTaps;
 using lowpass::kFloatLanes;
@@ -1303,22 +1303,29 @@ std::vector<float> RandomPixels(Lcg& rng, std::size_t floats) {
 constexpr float kSentinel = -1234.5f;
 constexpr int kGuardFloats = 16;
 
-class FloatPasses : public ::testing::TestWithParam<FloatEngine> {
+class FloatPasses : public ::testing::TestWithParam<const lowpass::Engine*> {
 protected:
     void SetUp() override {
-        if ((lowpass::FloatEngineCaps() & GetParam().needs) != GetParam().needs)
-            GTEST_SKIP() << GetParam().name << " needs what this processor does not offer";
+        if (!lowpass::CanRun(*GetParam(), lowpass::ProbeFeatures()))
+            GTEST_SKIP() << GetParam()->name << " needs what this processor does not offer ("
+                         << lowpass::FeatureNames(GetParam()->needs) << ")";
     }
-    const lowpass::FloatPasses& Passes() const { return GetParam().passes; }
+    const lowpass::FloatPasses& Passes() const { return GetParam()->image; }
 };
 
-}  // namespace
-namespace lowpass {
-void PrintTo(const FloatEngine& engine, std::ostream* out) { *out << engine.name; }
-}  // namespace lowpass
-namespace {
+std::vector<const lowpass::Engine*> ImageEngineList() {
+    std::vector<const lowpass::Engine*> list;
+    for (const lowpass::Engine& engine : lowpass::ImageEngines()) list.push_back(&engine);
+    return list;
+}
 
-std::string FloatNameOf(const ::testing::TestParamInfo<FloatEngine>& info) { return info.param.name; }
+// "float-avx2" as a test name: float_avx2.
+std::string FloatNameOf(const ::testing::TestParamInfo<const lowpass::Engine*>& info) {
+    std::string name = info.param->name;
+    for (char& c : name)
+        if (c == '-') c = '_';
+    return name;
+}
 
 // Line lengths: 1 .. past the 8-pixel vector block, and a few long ones.
 int RandomLength(Lcg& rng) {
@@ -1326,7 +1333,8 @@ int RandomLength(Lcg& rng) {
 }
 
 TEST_P(FloatPasses, AcrossMatchesTheModelBitForBit) {
-    Lcg rng(7001);
+    const t::TestSeed seed(7001);
+    Lcg rng(seed);
     const int cases = RandomCaseCount(600);
     for (int c = 0; c < cases; ++c) {
         const int n = c < 16 ? c : static_cast<int>(rng.Next() % 16);
@@ -1358,7 +1366,8 @@ TEST_P(FloatPasses, AcrossMatchesTheModelBitForBit) {
 }
 
 TEST_P(FloatPasses, DownMatchesTheModelBitForBitWithAPitchWiderThanTheRow) {
-    Lcg rng(7002);
+    const t::TestSeed seed(7002);
+    Lcg rng(seed);
     const int cases = RandomCaseCount(120);
     for (int c = 0; c < cases; ++c) {
         const int n = c < 16 ? c : static_cast<int>(rng.Next() % 16);
@@ -1430,7 +1439,8 @@ TEST_P(FloatPasses, HalfConversionsAreExactBothWays) {
             2);  // exact in float
         for (float f : {v, mid, std::nextafter(mid, 0.0f), std::nextafter(mid, INFINITY)}) values.push_back(f);
     }
-    Lcg rng(7003);
+    const t::TestSeed seed(7003);
+    Lcg rng(seed);
     for (int i = 0; i < 200000; ++i) values.push_back(FromBits(rng.Next() & 0x7FFFFFFFu));
     for (std::uint32_t b : {0x7F800000u, 0x7F800001u, 0x7FC00000u, 0x7FFFFFFFu, 0x477FF000u, 0x477FEFFFu, 0x33000000u,
                             0x33000001u, 0x00000001u, 0x387FFFFFu, 0x38800000u})
@@ -1459,7 +1469,8 @@ TEST_P(FloatPasses, HalfConversionsAreExactBothWays) {
 }
 
 TEST_P(FloatPasses, FinishClampsEachLaneByItsOwnPixelsAlphaAndScanFindsWhatItIs) {
-    Lcg rng(7004);
+    const t::TestSeed seed(7004);
+    Lcg rng(seed);
     for (int c = 0; c < 200; ++c) {
         const int w = 1 + static_cast<int>(rng.Next() % 19);
         std::vector<float> in(static_cast<std::size_t>(kFloatLanes) * w);
@@ -1516,7 +1527,8 @@ TEST_P(FloatPasses, BlocksOnAnyNumberOfThreadsGiveTheOneThreadImage) {
         {130, 333, 64, 400, 7},  // across only: blocks without boundaries
         {45, 390, 20, 30, 3},
     };
-    Lcg rng(7005);
+    const t::TestSeed seed(7005);
+    Lcg rng(seed);
     lowpass::auf2::ScratchStore store;
     for (const Case& c : cases) {
         const std::ptrdiff_t stride = 4 * c.w + 12;
@@ -1559,9 +1571,7 @@ TEST_P(FloatPasses, BlocksOnAnyNumberOfThreadsGiveTheOneThreadImage) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Implementations, FloatPasses,
-                         ::testing::ValuesIn(lowpass::FloatEngines().begin(), lowpass::FloatEngines().end()),
-                         FloatNameOf);
+INSTANTIATE_TEST_SUITE_P(Implementations, FloatPasses, ::testing::ValuesIn(ImageEngineList()), FloatNameOf);
 
 }  // namespace
 

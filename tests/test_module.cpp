@@ -2,10 +2,9 @@
 // loader as a host loads it: its only export is GetFilterTable, and driving
 // it through a stand-in host gives the same frames as the filter linked
 // into this program.
-#include <gtest/gtest.h>
-
 #include <dlfcn.h>
 #include <elf.h>
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <fstream>

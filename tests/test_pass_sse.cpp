@@ -130,8 +130,8 @@ std::vector<Implementation> SseImplementations() {
     std::vector<Implementation> all;
     for (const lowpass::Engine& engine : lowpass::Engines())
         if (engine.samples == lowpass::Samples::Int16 && engine.arithmetic == lowpass::Arithmetic::Sse)
-            all.push_back(Implementation{engine.name, engine.needs, engine.unguarded.horizontal,
-                                         engine.unguarded.vertical});
+            all.push_back(
+                Implementation{engine.name, engine.needs, engine.unguarded.horizontal, engine.unguarded.vertical});
     return all;
 }
 

@@ -7,10 +7,10 @@
 
 #include "core/frame_driver.h"
 #include "core/kernel.h"
-#include "plugin/settings_update.h"
 #include "plugin/filter_export.h"
 #include "plugin/frame_proc.h"
 #include "plugin/plugin_state.h"
+#include "plugin/settings_update.h"
 #include "simd/cpu_probe.h"
 #include "tests/support/engine_procs.h"
 #include "tests/support/random_seed.h"
@@ -93,14 +93,18 @@ TEST_F(SettingsUpdate, EngineFollowsSimdBoxAndProcessor) {
     using lowpass::testing::ProcOf;
     constexpr int kSse2 = lowpass::kCpuCapsSse2, kAvx2 = lowpass::kCpuCapsAvx2, kAvx512 = lowpass::kCpuCapsAvx512;
     const Case cases[] = {
-        {1, 3, 0, ProcOf("sse")},    {1, 1, 0, ProcOf("mmx")},    {1, 0, 0, lowpass::ProcPortable},
+        {1, 3, 0, ProcOf("sse")},
+        {1, 1, 0, ProcOf("mmx")},
+        {1, 0, 0, lowpass::ProcPortable},
         {0, 3, 0, lowpass::ProcPortable},  // SIMD off never picks MMX, even with SSE present
-        {0, 1, 0, lowpass::ProcPortable}, {0, 0, 0, lowpass::ProcPortable},
+        {0, 1, 0, lowpass::ProcPortable},
+        {0, 0, 0, lowpass::ProcPortable},
         {2, 3, 0, ProcOf("sse")},  // any non-zero value is "on"
         {1, 2, 0, ProcOf("sse")},  // SSE bit alone (never produced by the probe) still means SSE
         // The SSE arithmetic on the widest registers the processor and the
         // system allow; the box off still means the portable engine.
-        {1, 3, kSse2 | kAvx2 | kAvx512, ProcOf("avx512")}, {1, 3, kSse2 | kAvx2, ProcOf("avx2")},
+        {1, 3, kSse2 | kAvx2 | kAvx512, ProcOf("avx512")},
+        {1, 3, kSse2 | kAvx2, ProcOf("avx2")},
         {1, 3, kSse2, ProcOf("sse2")},
         {1, 3, kSse2 | kAvx512, ProcOf("sse2")},  // AVX-512 without AVX2 (never probed) is not enough
         {0, 3, kSse2 | kAvx2 | kAvx512, lowpass::ProcPortable},

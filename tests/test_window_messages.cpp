@@ -12,11 +12,11 @@
 #if !defined(_WIN32)
 #include "tests/support/window_recorder.h"
 #endif
+#include <vector>
+
 #include "plugin/window_messages.h"
 #include "tests/support/random_seed.h"
 #include "tools/standin_host/stand_in_host.h"
-
-#include <vector>
 
 using lowpass::kernelCache;
 using lowpass::standin::StandInHost;

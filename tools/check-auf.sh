@@ -187,13 +187,20 @@ base() { sed -E 's/^.*[(/]([^()/]+\.obj)\)?$/\1/' <<<"$1"; }
 # instruction set, as the registry (lowpass-engines) says; the EMMS helper
 # MMX; the probe only its one guarded XORPS; the MXCSR helper only STMXCSR
 # and LDMXCSR. Everything else runs on a processor with neither MMX nor SSE.
-engine_list="$build/tools/engines/lowpass-engines.exe"
+# The 32-bit build's list where 32-bit programs run, else the 64-bit
+# build's under wine64: the same registry, of which the engines of
+# lowpass.auf are those for its front end (front-ends=auf).
+if runs_32bit; then
+  engine_list="$build/tools/engines/lowpass-engines.exe" engine_runner="$root/tools/wine-run.sh"
+else
+  engine_list="$build64/tools/engines/lowpass-engines.exe" engine_runner="$root/tools/wine64-run.sh"
+fi
 declare -A allowed_kinds=() own_kind=()
 if [ ! -f "$engine_list" ]; then
-  fail "$engine_list does not exist (the registry of engines, built with the mingw-i686 preset)"
+  fail "$engine_list does not exist (the registry of engines, built with the mingw-i686 and mingw-x86_64 presets)"
   finish check-auf
 fi
-registry=$("$root/tools/wine-run.sh" "$engine_list" 2>&1 | tr -d '\r')
+registry=$("$engine_runner" "$engine_list" 2>&1 | tr -d '\r')
 declare -A isa_kinds=()
 while read -r word isa kinds; do
   [ "$word" = isa ] && isa_kinds[$isa]=${kinds#kinds=}
@@ -201,6 +208,7 @@ done <<<"$registry"
 engines=0
 while read -r word name rest; do
   [ "$word" = engine ] || continue
+  [[ " $rest " =~ \ front-ends=([^ ]*) ]] && [[ ",${BASH_REMATCH[1]}," == *,auf,* ]] || continue
   isa=$(sed -n 's/.*\bisa=\([^ ]*\).*/\1/p' <<<"$rest")
   source=$(sed -n 's/.*\bsource=\([^ ]*\).*/\1/p' <<<"$rest")
   [ -n "$isa" ] && [ -n "$source" ] || continue

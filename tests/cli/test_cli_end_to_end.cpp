@@ -4,7 +4,6 @@
 // its own output; every bad input fails with one line and a status, after
 // writing the frames before the fault whole.
 #include <gtest/gtest.h>
-
 #include <png.h>
 
 #include <cerrno>

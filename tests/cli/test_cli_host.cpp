@@ -3,7 +3,6 @@
 // refused; the measured frequency response matches the kernel; the zone
 // plate's aliasing falls by the factor the demo reports.
 #include <gtest/gtest.h>
-
 #include <png.h>
 
 #include <cmath>

@@ -4,13 +4,13 @@
 // (each defined next to its engine's examples).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "core/kernel_tables.h"
 #include "core/pass_job.h"

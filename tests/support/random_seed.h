@@ -6,10 +6,10 @@
 //   Lcg rng(seed);
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "tools/standin_host/stand_in_host.h"
 

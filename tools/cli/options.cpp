@@ -226,12 +226,24 @@ std::string HelpText(const FILTER& d) {
            "- (the default) for standard input and output.\n"
            "\n"
            "options:\n"
-           "  -x N            target width X (" + range(0) + ")\n"
-           "  -y N            target height Y (" + range(1) + ")\n"
-           "  --taps N        kernel half-length N, 2N+1 taps (" + range(2) + ")\n"
-           "  --window W      rect|hanning|hamming|blackman (default " + window + ")\n"
-           "  --simd on|off   let the plug-in choose a vector engine (default " + simd + ")\n"
-           "  --engine E      " + engines + " (default auto: the plug-in's own choice);\n"
+           "  -x N            target width X (" +
+           range(0) +
+           ")\n"
+           "  -y N            target height Y (" +
+           range(1) +
+           ")\n"
+           "  --taps N        kernel half-length N, 2N+1 taps (" +
+           range(2) +
+           ")\n"
+           "  --window W      rect|hanning|hamming|blackman (default " +
+           window +
+           ")\n"
+           "  --simd on|off   let the plug-in choose a vector engine (default " +
+           simd +
+           ")\n"
+           "  --engine E      " +
+           engines +
+           " (default auto: the plug-in's own choice);\n"
            "                  forcing an engine overrides --simd, and one the processor\n"
            "                  cannot run is refused (scalar: the portable engine's\n"
            "                  older name)\n"
@@ -241,8 +253,12 @@ std::string HelpText(const FILTER& d) {
            "                  yc48: raw host frames, w*h pixels row after row, each three\n"
            "                  little-endian int16 samples y, cb, cr\n"
            "  --size WxH      frame size of yc48 input\n"
-           "  --threads N     threads that filter and convert the frames, 1.." + std::to_string(threads::kMaxThreads) + "\n"
-           "                  (default one per processor, here " + std::to_string(threads::ProcessorCount()) + "); with more than 1,\n"
+           "  --threads N     threads that filter and convert the frames, 1.." +
+           std::to_string(threads::kMaxThreads) +
+           "\n"
+           "                  (default one per processor, here " +
+           std::to_string(threads::ProcessorCount()) +
+           "); with more than 1,\n"
            "                  one more thread reads and one writes meanwhile; the\n"
            "                  output is the same for every N\n"
            "  --demo DIR      write zone-plate pictures and the kernels' frequency response\n"

@@ -28,7 +28,8 @@ RunSeedState ReadRunSeed() {
     char* end = nullptr;
     const unsigned long value = std::strtoul(text, &end, 10);
     if (end == text || *end != '\0' || value > 0xfffffffful) {
-        std::fprintf(stderr, "LOWPASS_SEED='%s' is not a number from 0 to 4294967295 or \"random\": the fixed seeds are used\n",
+        std::fprintf(stderr,
+                     "LOWPASS_SEED='%s' is not a number from 0 to 4294967295 or \"random\": the fixed seeds are used\n",
                      text);
         return state;
     }
@@ -66,8 +67,7 @@ std::uint32_t SeedFor(std::uint32_t fallback) {
 
 std::string SeedReplay(std::uint32_t seed) {
     std::uint32_t run = 0;
-    if (RunSeed(&run))
-        return "seed " + std::to_string(seed) + " (LOWPASS_SEED=" + std::to_string(run) + " replays it)";
+    if (RunSeed(&run)) return "seed " + std::to_string(seed) + " (LOWPASS_SEED=" + std::to_string(run) + " replays it)";
     return "seed " + std::to_string(seed) + " (the fixed seed; run with LOWPASS_SEED=<number> for other data)";
 }
 

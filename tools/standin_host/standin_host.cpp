@@ -57,9 +57,9 @@
 #include "plugin/filter_settings.h"
 #include "simd/cpu_probe.h"
 #include "simd/engines.h"
-#include "tools/standin_host/stand_in_host.h"
 #include "tools/standin_host/host_platform.h"
 #include "tools/standin_host/sha256.h"
+#include "tools/standin_host/stand_in_host.h"
 #include "tools/threads/thread_pool.h"
 
 #if defined(LOWPASS_HOST_MMX_ONLY)
@@ -724,9 +724,7 @@ void FrameCases(int dumpCase) {
 
 // The engine the plug-in's SIMD box picks on this processor and system:
 // the registry's choice, with the plug-in's own probe.
-const char* ChosenEngine() {
-    return lowpass::ChooseEngine(lowpass::kFrontEndAuf, true, lowpass::ProbeFeatures()).name;
-}
+const char* ChosenEngine() { return lowpass::ChooseEngine(lowpass::kFrontEndAuf, true, lowpass::ProbeFeatures()).name; }
 
 bool ParseSize(const char* text, int* w, int* h) {
     char tail = 0;
