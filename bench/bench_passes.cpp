@@ -25,6 +25,7 @@
 #include <memory>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -32,12 +33,9 @@
 #include "core/kernel.h"
 #include "simd/cpu_probe.h"
 #include "simd/engines.h"
-#include "tools/standin_host/stand_in_host.h"
 #include "tools/threads/thread_pool.h"
 
 namespace {
-
-using lowpass::standin::Lcg;
 
 enum class What { Horizontal, Vertical, Driver };
 
@@ -56,10 +54,12 @@ struct Setup {
         : edit(static_cast<std::size_t>(w) * h),
           temp(static_cast<std::size_t>(w) * h),
           settings{w * 44 / 100, h * 44 / 100, n, lowpass::kBlackmanWindow} {
-        Lcg rng(static_cast<std::uint32_t>(w + h + n));
+        // Random samples in the host's nominal ranges.
+        std::minstd_rand rng(static_cast<std::uint32_t>(w + h + n));
+        std::uniform_int_distribution<int> luma(0, 4096), chroma(-2048, 2048);
         for (PIXEL_YC& p : edit)
-            p = PIXEL_YC{static_cast<std::int16_t>(rng.Range(0, 4096)), static_cast<std::int16_t>(rng.Range(-2048, 2048)),
-                         static_cast<std::int16_t>(rng.Range(-2048, 2048))};
+            p = PIXEL_YC{static_cast<std::int16_t>(luma(rng)), static_cast<std::int16_t>(chroma(rng)),
+                         static_cast<std::int16_t>(chroma(rng))};
         frame = lowpass::FrameBuffers{edit.data(), temp.data(), w, h, w};
         lowpass::RebuildKernel(cache, settings, w, h);
     }

@@ -6,6 +6,8 @@
 #            window messages
 #   aviutl2/ the AviUtl2 plug-in, beside plugin/
 #   tools/, bench/: on top; they never use the tests' files.
+#   tests/:  the tests and the stand-in hosts (tests/hosts/), on top of
+#            everything but the benchmark.
 # Each layer is one library linking only the layers below, and its build
 # step first checks that no file of the layer includes a file of a layer
 # above it (cmake/CheckLayers.cmake): such an include fails the build.
@@ -16,6 +18,7 @@ set(LOWPASS_LAYER_ALLOWED_plugin host core simd plugin)
 set(LOWPASS_LAYER_ALLOWED_aviutl2 host core simd aviutl2)
 set(LOWPASS_LAYER_ALLOWED_tools host core simd plugin aviutl2 tools)
 set(LOWPASS_LAYER_ALLOWED_bench host core simd plugin aviutl2 tools bench)
+set(LOWPASS_LAYER_ALLOWED_tests host core simd plugin aviutl2 tools tests)
 
 function(lowpass_layer target layer)
   if(NOT DEFINED LOWPASS_LAYER_ALLOWED_${layer})

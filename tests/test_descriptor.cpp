@@ -12,9 +12,9 @@
 #include "plugin/settings_update.h"
 #include "plugin/window_messages.h"
 #include "simd/cpu_probe.h"
+#include "tests/hosts/standin_host/stand_in_host.h"
 #include "tests/support/engine_procs.h"
 #include "tests/support/random_seed.h"
-#include "tools/standin_host/stand_in_host.h"
 
 using lowpass::kernelCache;
 using lowpass::standin::FramePair;

@@ -38,10 +38,10 @@
 #include "simd/cpu_probe.h"
 #include "simd/engines.h"
 #include "simd/mmx_state.h"
+#include "tests/hosts/standin_host/stand_in_host.h"
 #include "tests/support/pass_check.h"
 #include "tests/support/random_seed.h"
 #include "tests/support/tight_frame.h"
-#include "tools/standin_host/stand_in_host.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include "core/pass_scalar.h"
 #include "plugin/frame_proc.h"
 #include "plugin/plugin_state.h"
+#include "tests/hosts/standin_host/stand_in_host.h"
 #include "tests/support/random_seed.h"
-#include "tools/standin_host/stand_in_host.h"
 
 using lowpass::kernelCache;
 using lowpass::standin::FramePair;

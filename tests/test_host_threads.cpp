@@ -18,8 +18,8 @@
 #include "simd/cpu_probe.h"
 #include "simd/engines.h"
 #include "simd/mxcsr.h"
+#include "tests/hosts/standin_host/stand_in_host.h"
 #include "tests/support/random_seed.h"
-#include "tools/standin_host/stand_in_host.h"
 #include "tools/threads/thread_pool.h"
 
 using lowpass::standin::FramePair;

@@ -15,8 +15,8 @@
 
 #include "plugin/filter_export.h"
 #include "simd/cpu_probe.h"
+#include "tests/hosts/standin_host/stand_in_host.h"
 #include "tests/support/random_seed.h"
-#include "tools/standin_host/stand_in_host.h"
 
 using lowpass::standin::FramePair;
 using lowpass::standin::GuardedFrame;

@@ -10,8 +10,8 @@
 
 #include "core/kernel.h"
 #include "core/pass_scalar.h"
+#include "tests/hosts/standin_host/stand_in_host.h"
 #include "tests/support/pass_check.h"
-#include "tools/standin_host/stand_in_host.h"
 
 using lowpass::standin::FramePair;
 using lowpass::standin::StandInHost;

@@ -21,8 +21,8 @@
 #include "simd/cpu_probe.h"
 #include "simd/engines.h"
 #include "simd/mmx_state.h"
+#include "tests/hosts/standin_host/stand_in_host.h"
 #include "tests/support/random_seed.h"
-#include "tools/standin_host/stand_in_host.h"
 
 using lowpass::standin::FramePair;
 using lowpass::standin::GuardedFrame;

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "plugin/window_messages.h"
+#include "tests/hosts/standin_host/stand_in_host.h"
 #include "tests/support/random_seed.h"
-#include "tools/standin_host/stand_in_host.h"
 
 using lowpass::kernelCache;
 using lowpass::standin::StandInHost;

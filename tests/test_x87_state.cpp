@@ -24,10 +24,10 @@
 #include "simd/cpu_probe.h"
 #include "simd/mmx_state.h"
 #include "simd/pass_mmx.h"
+#include "tests/hosts/standin_host/stand_in_host.h"
 #include "tests/support/engine_procs.h"
 #include "tests/support/pass_check.h"
 #include "tests/support/random_seed.h"
-#include "tools/standin_host/stand_in_host.h"
 
 using lowpass::standin::FramePair;
 using lowpass::standin::StandInHost;

@@ -41,7 +41,7 @@ if [ "$build" = 1 ]; then
   cmake --build --preset mingw-i686 -j 2 --target lowpass lowpass-host >&2
 fi
 bench=build/bench/bench/lowpass_bench
-host=build/mingw-i686/tools/standin_host/lowpass-host.exe
+host=build/mingw-i686/tests/hosts/standin_host/lowpass-host.exe
 auf=build/mingw-i686/plugin/lowpass.auf
 for f in "$bench" "$host" "$auf"; do
   [ -f "$f" ] || { echo "missing $f (run without --no-build)" >&2; exit 1; }

@@ -54,7 +54,7 @@ else
 fi
 
 # The texts the plug-in gives the editor, from its own table.
-table=$("$native/tools/standin_host2/lowpass-host2" "$native/aviutl2/lowpass-auf2.so" --table 2>&1)
+table=$("$native/tests/hosts/standin_host2/lowpass-host2" "$native/aviutl2/lowpass-auf2.so" --table 2>&1)
 filter=$(sed -n 's/^out table .* name=//p' <<<"$table")
 mapfile -t items < <(sed -nE 's/^out item [0-9]+ type=[a-z0-9]+ name=([^ ]+).*/\1/p' <<<"$table")
 mapfile -t entries < <(sed -nE 's/^out select [0-9]+ name=([^ ]+).*/\1/p' <<<"$table")

@@ -23,8 +23,8 @@ build="${1:-$root/build/mingw-i686}"
 auf="$build/plugin/lowpass.auf"
 map="$auf.map"
 build64="${2:-$root/build/mingw-x86_64}"
-verinfo="$build/tools/standin_host/lowpass-verinfo.exe"
-verinfo64="$build64/tools/standin_host/lowpass-verinfo.exe"
+verinfo="$build/tests/hosts/standin_host/lowpass-verinfo.exe"
+verinfo64="$build64/tests/hosts/standin_host/lowpass-verinfo.exe"
 objdump=i686-w64-mingw32-objdump
 
 . "$root/tools/check-lib.sh"

@@ -38,7 +38,7 @@ runs_32bit() {
   [ "$LOWPASS_32BIT" = yes ]
 }
 
-# The stand-in hosts' random data (LOWPASS_SEED, tools/standin_host/seeds.h):
+# The stand-in hosts' random data (LOWPASS_SEED, tests/hosts/standin_host/seeds.h):
 # hosts whose results are compared must draw the same, so "random" is drawn
 # here, once, and every run names the seed it replays with.
 if [ "${LOWPASS_SEED:-}" = random ]; then

@@ -28,16 +28,16 @@ trap 'rm -rf "$work"' EXIT
 compare() { compare_out "$1" "$2" "$3" "filtered frames compared by SHA-256"; }
 
 run_host "native, no threads" "$work/native.txt" \
-  "$native/tools/standin_host/lowpass-host" "$native/plugin/lowpass.so" --threads 0
+  "$native/tests/hosts/standin_host/lowpass-host" "$native/plugin/lowpass.so" --threads 0
 grep -E '^out ' "$work/native.txt" >"$work/native.out"
 run_host "native, 3 threads" "$work/native-3.txt" \
-  "$native/tools/standin_host/lowpass-host" "$native/plugin/lowpass.so" --threads 3
+  "$native/tests/hosts/standin_host/lowpass-host" "$native/plugin/lowpass.so" --threads 3
 grep -E '^out ' "$work/native-3.txt" >"$work/native-3.out"
 compare "native plug-in with 3 threads and without" "$work/native.out" "$work/native-3.out"
 if runs_32bit; then
   for threads in 1 2 4; do
     run_host "32-bit Windows (wine), $threads threads" "$work/windows-$threads.txt" \
-      "$wine" "$windows/tools/standin_host/lowpass-host.exe" "$windows/plugin/lowpass.auf" --threads "$threads"
+      "$wine" "$windows/tests/hosts/standin_host/lowpass-host.exe" "$windows/plugin/lowpass.auf" --threads "$threads"
     grep -E '^out ' "$work/windows-$threads.txt" >"$work/windows-$threads.out"
     compare "native (no threads) and Windows plug-in ($threads threads)" "$work/native.out" "$work/windows-$threads.out"
   done
@@ -63,10 +63,10 @@ fi
 # lowpass-host-mmx is the same host linked with the filter, with the
 # capabilities set to MMX only after GetFilterTable; it drives the same
 # cases through the settings, so the MMX driver runs in both builds.
-run_host "native, MMX only" "$work/native-mmx.txt" "$native/tools/standin_host/lowpass-host-mmx" --threads 0
+run_host "native, MMX only" "$work/native-mmx.txt" "$native/tests/hosts/standin_host/lowpass-host-mmx" --threads 0
 if runs_32bit; then
   run_host "32-bit Windows (wine), MMX only, 3 threads" "$work/windows-mmx.txt" \
-    "$wine" "$windows/tools/standin_host/lowpass-host-mmx.exe" --threads 3
+    "$wine" "$windows/tests/hosts/standin_host/lowpass-host-mmx.exe" --threads 3
   grep -E '^out ' "$work/native-mmx.txt" >"$work/native-mmx.out"
   grep -E '^out ' "$work/windows-mmx.txt" >"$work/windows-mmx.out"
   mmx_cases=$(grep -c '^out frame .* engine=mmx ' "$work/windows-mmx.out")
@@ -79,7 +79,7 @@ if runs_32bit; then
 
   # For information: the same host under MinGW's start-up control word
   # 0x037F (64-bit precision) instead of the editor's 0x027F.
-  "$wine" "$windows/tools/standin_host/lowpass-host.exe" "$windows/plugin/lowpass.auf" --x87 037f --threads 2 2>&1 |
+  "$wine" "$windows/tests/hosts/standin_host/lowpass-host.exe" "$windows/plugin/lowpass.auf" --x87 037f --threads 2 2>&1 |
     tr -d '\r' | grep -E '^out ' >"$work/windows-037f.out"
   if cmp -s "$work/native.out" "$work/windows-037f.out"; then
     echo "info: with the x87 control word 0x037F the Windows results are the same too"
@@ -93,8 +93,8 @@ fi
 
 # --- kernel tables ----------------------------------------------------------------
 if runs_32bit; then
-  "$native/tools/standin_host/lowpass-kernel-tables" >"$work/native.tables" 2>&1
-  "$wine" "$windows/tools/standin_host/lowpass-kernel-tables.exe" 2>&1 | tr -d '\r' >"$work/windows.tables"
+  "$native/tests/hosts/standin_host/lowpass-kernel-tables" >"$work/native.tables" 2>&1
+  "$wine" "$windows/tests/hosts/standin_host/lowpass-kernel-tables.exe" 2>&1 | tr -d '\r' >"$work/windows.tables"
   # Compares the two files entry by entry: the 16.16 and 2.14 integer tables
   # must agree exactly. A float32 table entry may differ only where the exact
   # coefficient is zero, that is where sin(2*fc*i*pi) is taken at a whole

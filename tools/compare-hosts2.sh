@@ -22,9 +22,9 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 run_host "native" "$work/native.txt" \
-  "$native/tools/standin_host2/lowpass-host2" "$native/aviutl2/lowpass-auf2.so"
+  "$native/tests/hosts/standin_host2/lowpass-host2" "$native/aviutl2/lowpass-auf2.so"
 run_host "64-bit Windows (wine64)" "$work/windows.txt" \
-  "$wine" "$windows/tools/standin_host2/lowpass-host2.exe" "$windows/aviutl2/lowpass.auf2"
+  "$wine" "$windows/tests/hosts/standin_host2/lowpass-host2.exe" "$windows/aviutl2/lowpass.auf2"
 
 grep -E '^out ' "$work/native.txt" >"$work/native.out"
 grep -E '^out ' "$work/windows.txt" >"$work/windows.out"
@@ -33,7 +33,7 @@ compare_out "native and Windows plug-in" "$work/native.out" "$work/windows.out" 
 # Calls share nothing: the two instances give the same results when the
 # other one runs first.
 run_host "native, instances the other way round" "$work/reverse.txt" \
-  "$native/tools/standin_host2/lowpass-host2" "$native/aviutl2/lowpass-auf2.so" --reverse
+  "$native/tests/hosts/standin_host2/lowpass-host2" "$native/aviutl2/lowpass-auf2.so" --reverse
 forward=$(grep -E '^out instances ' "$work/native.txt")
 backward=$(grep -E '^out instances ' "$work/reverse.txt")
 if [ -n "$forward" ] && [ "$forward" = "$backward" ]; then
@@ -45,7 +45,7 @@ fi
 # The editor's largest image, on the product only: natively the sanitizer
 # build would take minutes over it.
 run_host "64-bit Windows (wine64), 16384 x 16384" "$work/large.txt" \
-  "$wine" "$windows/tools/standin_host2/lowpass-host2.exe" "$windows/aviutl2/lowpass.auf2" --large
+  "$wine" "$windows/tests/hosts/standin_host2/lowpass-host2.exe" "$windows/aviutl2/lowpass.auf2" --large
 grep -E '^check .*(16384|memory)' "$work/large.txt" | sed 's/^/    /'
 
 finish compare-hosts2

@@ -133,7 +133,7 @@ fi
 # and the package is unzipped and checked.
 if build mingw-x86_64; then
   run_counted "lowpass.auf2: 64-bit DLL, exports, imports" bash tools/check-auf2.sh build/mingw-x86_64
-  if [ -x build/asan/tools/standin_host2/lowpass-host2 ]; then
+  if [ -x build/asan/tests/hosts/standin_host2/lowpass-host2 ]; then
     run_counted "64-bit stand-in host: native and lowpass.auf2 under wine64 compared, the largest image" \
       bash tools/compare-hosts2.sh build/asan build/mingw-x86_64
     run_counted "lowpass.au2pkg.zip: tree, texts, names" \
@@ -165,7 +165,7 @@ if build mingw-i686; then
   # and line ends, and that it is the current guide.
   run_counted "lowpass-auf.zip: tree, readme.txt (code page 932, CR LF, the guide)" \
     bash tools/check-auf-zip.sh build/mingw-i686
-  if [ -x build/asan/tools/standin_host/lowpass-host ]; then
+  if [ -x build/asan/tests/hosts/standin_host/lowpass-host ]; then
     run_counted "stand-in host: native and 32-bit Windows plug-in compared" \
       bash tools/compare-hosts.sh build/asan build/mingw-i686
   else

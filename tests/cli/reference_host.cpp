@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "plugin/filter_export.h"
-#include "tools/standin_host/stand_in_host.h"
+#include "tests/hosts/standin_host/stand_in_host.h"
 
 namespace lowpass::clitest {
 

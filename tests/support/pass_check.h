@@ -17,7 +17,7 @@
 #include "simd/cpu_probe.h"
 #include "simd/engines.h"
 #include "simd/mmx_state.h"
-#include "tools/standin_host/stand_in_host.h"
+#include "tests/hosts/standin_host/stand_in_host.h"
 
 namespace lowpass::testing {
 

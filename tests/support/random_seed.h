@@ -1,5 +1,5 @@
 // The seed of a randomised test: the test's own fixed seed, or one drawn
-// from LOWPASS_SEED (tools/standin_host/stand_in_host.h, SeedFor). While the
+// from LOWPASS_SEED (tests/hosts/standin_host/stand_in_host.h, SeedFor). While the
 // object lives, every failure of the test also prints the seed and how to
 // replay the run that drew it.
 //   const TestSeed seed(2201);
@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "tools/standin_host/stand_in_host.h"
+#include "tests/hosts/standin_host/stand_in_host.h"
 
 namespace lowpass::testing {
 

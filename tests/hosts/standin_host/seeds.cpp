@@ -1,4 +1,4 @@
-#include "tools/standin_host/seeds.h"
+#include "tests/hosts/standin_host/seeds.h"
 
 #include <chrono>
 #include <cstdio>

@@ -31,8 +31,8 @@
 #include <vector>
 
 #include "host/aviutl2_api.h"
-#include "tools/standin_host/seeds.h"
-#include "tools/standin_host2/host2_platform.h"
+#include "tests/hosts/standin_host/seeds.h"
+#include "tests/hosts/standin_host2/host2_platform.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/standin_host/host_platform.h"
+#include "tests/hosts/standin_host/host_platform.h"
 
 #include <cstdio>
 #include <initializer_list>

@@ -57,9 +57,9 @@
 #include "plugin/filter_settings.h"
 #include "simd/cpu_probe.h"
 #include "simd/engines.h"
-#include "tools/standin_host/host_platform.h"
-#include "tools/standin_host/sha256.h"
-#include "tools/standin_host/stand_in_host.h"
+#include "tests/hosts/standin_host/host_platform.h"
+#include "tests/hosts/standin_host/sha256.h"
+#include "tests/hosts/standin_host/stand_in_host.h"
 #include "tools/threads/thread_pool.h"
 
 #if defined(LOWPASS_HOST_MMX_ONLY)

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "host/host_api.h"
-#include "tools/standin_host/seeds.h"
+#include "tests/hosts/standin_host/seeds.h"
 #include "tools/threads/thread_pool.h"
 
 namespace lowpass::standin {

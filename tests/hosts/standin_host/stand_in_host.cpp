@@ -1,4 +1,4 @@
-#include "tools/standin_host/stand_in_host.h"
+#include "tests/hosts/standin_host/stand_in_host.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "tools/standin_host2/host2_platform.h"
+#include "tests/hosts/standin_host2/host2_platform.h"
 
 #if defined(_WIN32)
 #include <windows.h>

@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "core/kernel.h"
-#include "tools/standin_host/host_platform.h"
+#include "tests/hosts/standin_host/host_platform.h"
 
 namespace {
 

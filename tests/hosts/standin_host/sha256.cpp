@@ -1,4 +1,4 @@
-#include "tools/standin_host/sha256.h"
+#include "tests/hosts/standin_host/sha256.h"
 
 #include <cstdio>
 #include <cstring>
