@@ -64,7 +64,7 @@ constexpr Engine ImageEntry(const char* name, int needs, InstructionSet isa, con
 
 // Up to which N the wide implementations run both passes at once: where
 // that was faster than the two passes at 720 x 480 and 1920 x 1080 on the
-// machine the README names. Beyond, the horizontal sums, which both ways
+// machine docs/performance.md names. Beyond, the horizontal sums, which both ways
 // compute once per sample, weigh more than the memory the fused passes
 // save, and their longer loops run slower. The SSE2 passes of the 32-bit
 // build (eight registers) gain up to N = 4, those of the 64-bit build only

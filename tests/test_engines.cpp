@@ -1083,7 +1083,7 @@ INSTANTIATE_TEST_SUITE_P(PlugInEngines, EngineDriver, ::testing::ValuesIn(Select
 // range (y 0 .. 4096, cb and cr -2048 .. 2048).
 //
 // The bounds were measured over about 80,000 such frames (all four windows,
-// N 1 .. 15, random sizes up to 900 and random targets; README, How far the
+// N 1 .. 15, random sizes up to 900 and random targets; HACKING.md, How far the
 // engines differ): the MMX engine floors every product, so it runs low, the
 // more so the more taps there are, and was never above the portable engine;
 // the float arithmetic rounds once, at the end, and stayed within -1 .. +2.

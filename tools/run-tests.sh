@@ -250,7 +250,8 @@ fi
 
 # The fuzz targets of the tool's video readers (clang, libFuzzer, address
 # and undefined-behaviour sanitizers): the seed corpus replayed, then 20
-# seconds of fuzzing per target. README, Fuzzing, says how to fuzz longer.
+# seconds of fuzzing per target. HACKING.md, Fuzzing the readers,
+# says how to fuzz longer.
 if build fuzz; then
   run_counted "fuzz targets of the tool's readers (corpus replay, 2 x 20 s of fuzzing)" \
     bash tools/run-fuzz.sh build/fuzz 20
@@ -264,7 +265,7 @@ run_counted "format of the changed lines (.clang-format)" bash tools/check-forma
 
 # The optimised build of everything (tools, tests, benchmarks) is only
 # built here, so that warnings that show only with optimisation are caught;
-# README, Performance, says how to run the benchmarks. A failed build counts
+# docs/performance.md says how to run the benchmarks. A failed build counts
 # as a failure and shows its errors.
 release_log=$(mktemp)
 if ! build release >"$release_log" 2>&1; then
