@@ -18,8 +18,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <map>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <string>
@@ -27,6 +25,7 @@
 
 #include "aviutl2/band_pool.h"
 #include "aviutl2/hf64_filter.h"
+#include "bench/median_reporter.h"
 #include "core/kernel.h"
 #include "simd/cpu_probe.h"
 #include "simd/engines.h"
@@ -94,51 +93,38 @@ void RunOpenCv(benchmark::State& state, int n) {
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(kW) * kH);
 }
 
-// The console output, then one table per cell: median real and CPU time,
-// and the time over OpenCV's (CPU over CPU on one thread, real over real
-// on the pool, whose CPU time counts only the calling thread).
-class RatioReporter : public benchmark::ConsoleReporter {
+// After the console output, one table per cell: median real and CPU time,
+// the time over OpenCV's (CPU over CPU on one thread, real over real on
+// the pool, whose CPU time counts only the calling thread), and for the
+// pool how much faster it was than the same engine on one thread.
+class RatioReporter : public lowpass::bench::MedianReporter {
 public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if (!median && !(run.run_type == Run::RT_Iteration && run.repetitions <= 1)) continue;
-            const std::string name = run.run_name.function_name;  // FilterImage/1920x1080/N=3/<what>
-            const std::size_t slash = name.rfind('/');
-            rows_[name.substr(0, slash)].push_back(
-                Row{name.substr(slash + 1), run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()});
-        }
-    }
     void Finalize() override {
         ConsoleReporter::Finalize();
         std::printf("\nFilterImage against OpenCV, medians (ms): real, CPU, ratio\n");
-        for (const auto& [cell, rows] : rows_) {
-            const Row* opencv = nullptr;
-            const Row* single = nullptr;
-            for (const Row& r : rows) {
-                if (r.what == "opencv") opencv = &r;
-                if (r.what.find("-1thread") != std::string::npos && r.what.rfind("avx2", 0) == 0) single = &r;
-            }
+        for (const auto& [cell, rows] : cells_) {
+            const Median* opencv = Find(rows, "opencv");
             std::printf("%s\n", cell.c_str());
-            for (const Row& r : rows) {
-                std::printf("  %-16s %8.2f %8.2f", r.what.c_str(), r.real, r.cpu);
-                const bool pooled = r.what.find("-pool") != std::string::npos;
+            for (const Median& r : rows) {
+                std::printf("  %-18s %8.2f %8.2f", r.what.c_str(), r.real, r.cpu);
+                // "<engine>-1thread" or "<engine>-pool<N>".
+                const std::size_t dash = r.what.rfind('-');
+                const bool pooled = dash != std::string::npos && r.what.compare(dash, 5, "-pool") == 0;
                 if (opencv != nullptr && &r != opencv)
                     std::printf("  %5.2fx OpenCV", pooled ? r.real / opencv->real : r.cpu / opencv->cpu);
-                if (pooled && single != nullptr && r.what.rfind("avx2", 0) == 0)
-                    std::printf("  %5.2fx faster than one thread", single->real / r.real);
+                const Median* single = pooled ? Find(rows, r.what.substr(0, dash) + "-1thread") : nullptr;
+                if (single != nullptr) std::printf("  %5.2fx faster than one thread", single->real / r.real);
                 std::printf("\n");
             }
         }
     }
 
 private:
-    struct Row {
-        std::string what;
-        double real, cpu;
-    };
-    std::map<std::string, std::vector<Row>> rows_;
+    static const Median* Find(const std::vector<Median>& rows, const std::string& what) {
+        for (const Median& r : rows)
+            if (r.what == what) return &r;
+        return nullptr;
+    }
 };
 
 }  // namespace

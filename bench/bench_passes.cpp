@@ -20,8 +20,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <map>
 #include <memory>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -29,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/median_reporter.h"
 #include "core/frame_driver.h"
 #include "core/kernel.h"
 #include "simd/cpu_probe.h"
@@ -119,56 +118,41 @@ void RunOpenCv(benchmark::State& state, What what, int w, int h, int n) {
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(w) * h);
 }
 
-// The console output, then one table: for each cell of the frame driver
-// (both passes), each engine's median real and CPU time and its CPU time
-// over OpenCV's. Without repetitions the one measurement stands for the
-// median.
-class RatioReporter : public benchmark::ConsoleReporter {
+// After the console output, one table: for each cell of the frame driver
+// (both passes), each engine's median real and CPU time and its time over
+// OpenCV's.
+class RatioReporter : public lowpass::bench::MedianReporter {
 public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if (!median && !(run.run_type == Run::RT_Iteration && run.repetitions <= 1)) continue;
-            std::string name = run.run_name.function_name;
-            if (name.rfind("driver/", 0) != 0) continue;
-            int threads = 1;
-            const std::size_t last = name.rfind('/');
-            if (name.compare(last + 1, 8, "threads:") == 0) {
-                threads = std::atoi(name.c_str() + last + 9);
-                name.resize(last);
-            }
-            const std::size_t slash = name.rfind('/');
-            times_[name.substr(0, slash)].push_back(
-                Times{name.substr(slash + 1), threads, run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()});
-        }
-    }
     void Finalize() override {
         ConsoleReporter::Finalize();
-        if (times_.empty()) return;
-        std::printf("\nBoth passes, medians: real and CPU time in ms, and the time over OpenCV's on one thread\n"
+        bool header = false;
+        for (auto& [cell, engines] : cells_) {
+            if (cell.rfind("driver/", 0) != 0) continue;
+            if (!header)
+                std::printf(
+                    "\nBoth passes, medians: real and CPU time in ms, and the time over OpenCV's on one thread\n"
                     "(on one thread CPU time over CPU time; on several, real time over real time: the CPU time\n"
                     "counts only the calling thread)\n");
-        for (auto& [cell, engines] : times_) {
+            header = true;
             // OpenCV first, then the engines from the most preferred, each on
             // one thread and then on several (the runs came interleaved).
-            auto rank = [](const Times& t) {
+            auto rank = [](const Median& t) {
                 int order = 0;
                 const auto table = lowpass::Engines();
-                const std::size_t dash = t.engine.find('-');
-                const std::string base = t.engine.substr(0, dash);
+                const std::size_t dash = t.what.find('-');
+                const std::string base = t.what.substr(0, dash);
                 for (std::size_t i = 0; i < table.size(); ++i)
                     if (base == table[i].name) order = static_cast<int>(table.size() - i);
                 return order * 4 + (dash != std::string::npos ? 2 : 0) + (t.threads > 1 ? 1 : 0);
             };
             std::stable_sort(engines.begin(), engines.end(),
-                             [&](const Times& a, const Times& b) { return rank(a) < rank(b); });
-            const Times* opencv = nullptr;
-            for (const Times& t : engines)
-                if (t.engine == "opencv") opencv = &t;
+                             [&](const Median& a, const Median& b) { return rank(a) < rank(b); });
+            const Median* opencv = nullptr;
+            for (const Median& t : engines)
+                if (t.what == "opencv") opencv = &t;
             std::printf("%s\n", cell.c_str());
-            for (const Times& t : engines) {
-                const std::string label = t.threads > 1 ? t.engine + " x" + std::to_string(t.threads) : t.engine;
+            for (const Median& t : engines) {
+                const std::string label = t.threads > 1 ? t.what + " x" + std::to_string(t.threads) : t.what;
                 std::printf("  %-10s %8.2f %8.2f", label.c_str(), t.real, t.cpu);
                 if (opencv != nullptr && &t != opencv) {
                     const double ratio = t.threads > 1 ? t.real / opencv->real : t.cpu / opencv->cpu;
@@ -178,14 +162,6 @@ public:
             }
         }
     }
-
-private:
-    struct Times {
-        std::string engine;
-        int threads;
-        double real, cpu;
-    };
-    std::map<std::string, std::vector<Times>> times_;
 };
 
 // Every engine of the registry that filters the host's int16 frames.
