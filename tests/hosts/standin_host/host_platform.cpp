@@ -144,16 +144,6 @@ bool StackMisalignmentWorks(std::string* detail) {
     return true;
 }
 
-bool HasX87ControlWord() { return true; }
-
-void SetX87ControlWord(std::uint16_t word) { __asm__ __volatile__("fldcw %0" : : "m"(word)); }
-
-std::uint16_t ReadX87ControlWord() {
-    std::uint16_t word = 0;
-    __asm__ __volatile__("fnstcw %0" : "=m"(word));
-    return word;
-}
-
 std::uint32_t ReadMxcsr() {
     unsigned eax = 1, ebx = 0, ecx = 0, edx = 0;
     __asm__ __volatile__("cpuid" : "+a"(eax), "=b"(ebx), "+c"(ecx), "=d"(edx));
@@ -170,13 +160,6 @@ void SetMxcsr(std::uint32_t value) {
     __asm__ __volatile__("cpuid" : "+a"(eax), "=b"(ebx), "+c"(ecx), "=d"(edx));
     if (!(edx & (1u << 25))) return;
     __asm__ __volatile__("ldmxcsr %0" : : "m"(value));
-}
-
-std::uint16_t ReadX87TagWord() {
-    // FNSTENV masks the exceptions; the environment is loaded back.
-    unsigned char env[28];
-    __asm__ __volatile__("fnstenv %0\n\tfldenv %0" : "=m"(env) : : "memory");
-    return static_cast<std::uint16_t>(env[8] | env[9] << 8);
 }
 
 namespace {
@@ -265,20 +248,6 @@ bool StackMisalignmentWorks(std::string* detail) {
     return true;
 }
 
-#if defined(__i386__)
-bool HasX87ControlWord() { return true; }
-void SetX87ControlWord(std::uint16_t word) { __asm__ __volatile__("fldcw %0" : : "m"(word)); }
-std::uint16_t ReadX87ControlWord() {
-    std::uint16_t word = 0;
-    __asm__ __volatile__("fnstcw %0" : "=m"(word));
-    return word;
-}
-#else
-bool HasX87ControlWord() { return false; }
-void SetX87ControlWord(std::uint16_t) {}
-std::uint16_t ReadX87ControlWord() { return 0; }
-#endif
-
 std::uint32_t ReadMxcsr() {
 #if defined(__x86_64__)
     std::uint32_t value = 0;
@@ -297,16 +266,6 @@ void SetMxcsr(std::uint32_t value) {
 #endif
 }
 
-#if defined(__i386__) || defined(__x86_64__)
-std::uint16_t ReadX87TagWord() {
-    unsigned char env[28];
-    __asm__ __volatile__("fnstenv %0\n\tfldenv %0" : "=m"(env) : : "memory");
-    return static_cast<std::uint16_t>(env[8] | env[9] << 8);
-}
-#else
-std::uint16_t ReadX87TagWord() { return 0xFFFF; }
-#endif
-
 bool OwnerWindows::Create(std::string* error) {
     if (error) *error = "no window system here";
     return false;
@@ -316,6 +275,37 @@ int OwnerWindows::ReceivedCount() const { return 0; }
 ReceivedMessage OwnerWindows::Received(int) const { return ReceivedMessage{0, 0, 0}; }
 void OwnerWindows::Clear() {}
 
+#endif
+
+// The x87 unit's state is the processor's, the same on every system. Its
+// control word is set and read in 32-bit code only (64-bit code does its
+// float arithmetic in SSE registers); its tag word is read wherever there
+// is an x87 unit.
+#if defined(__i386__)
+bool HasX87ControlWord() { return true; }
+
+void SetX87ControlWord(std::uint16_t word) { __asm__ __volatile__("fldcw %0" : : "m"(word)); }
+
+std::uint16_t ReadX87ControlWord() {
+    std::uint16_t word = 0;
+    __asm__ __volatile__("fnstcw %0" : "=m"(word));
+    return word;
+}
+#else
+bool HasX87ControlWord() { return false; }
+void SetX87ControlWord(std::uint16_t) {}
+std::uint16_t ReadX87ControlWord() { return 0; }
+#endif
+
+#if defined(__i386__) || defined(__x86_64__)
+std::uint16_t ReadX87TagWord() {
+    // FNSTENV masks the exceptions; the environment is loaded back.
+    unsigned char env[28];
+    __asm__ __volatile__("fnstenv %0\n\tfldenv %0" : "=m"(env) : : "memory");
+    return static_cast<std::uint16_t>(env[8] | env[9] << 8);
+}
+#else
+std::uint16_t ReadX87TagWord() { return 0xFFFF; }
 #endif
 
 }  // namespace lowpass::standin
